@@ -1,0 +1,7 @@
+#include "app/Globals.h"
+
+Settings* g_settings = nullptr;
+SongMan* g_songMan = nullptr;
+SinjoDlg* g_mainDlg = nullptr;
+SWebServer* g_webServer = nullptr;
+SPlayer* g_player = nullptr;

@@ -1,0 +1,78 @@
+// File-system access by the jukebox's own path text.
+//
+// Jukebox code composes paths as text joined with "\" and may use drive letters ("C:\Mtv\a.avi").
+// Every call here maps such text to a native path first (NativePath):
+//   - every "\" becomes "/";
+//   - a leading drive "X:" becomes the folder drives/x (lower-case letter) in the profile folder;
+//   - an absolute POSIX path passes through unchanged; the native path is the UTF-8 form.
+// All functions are thread-safe and report failure through their result; none throws.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// The profile folder: $SINJO_HOME, else $XDG_CONFIG_HOME/sinjo, else ~/.config/sinjo (native path,
+// not created here).
+std::string ProfileFolder();
+
+// Creates the native folder and its parents when missing; true when it exists afterwards.
+bool EnsureFolder(const std::string& nativePath);
+
+// The native (UTF-8, POSIX) path for the jukebox's path text.
+std::string NativePath(std::wstring_view path);
+
+// Full path of the running program, from /proc/self/exe, as wide text.
+std::wstring ProgramPath();
+
+// Attribute bits, with the platform's values.
+constexpr uint32_t FILE_ATTRIBUTE_READONLY = 0x1;
+constexpr uint32_t FILE_ATTRIBUTE_HIDDEN = 0x2;
+constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
+
+struct FileInfo {
+    std::wstring name;          // last path component
+    uint64_t size = 0;          // bytes
+    uint32_t attributes = 0;    // FILE_ATTRIBUTE_* bits; names starting with "." count as hidden
+    uint64_t creationTime = 0;  // file times in 100-ns units since 1601-01-01 (the platform's form)
+    uint64_t accessTime = 0;
+    uint64_t writeTime = 0;
+    uint64_t device = 0;        // identity of the file system object, to notice a folder seen twice
+    uint64_t inode = 0;
+};
+
+// Converts between Unix time in nanoseconds and the 100-ns-since-1601 file time.
+uint64_t FileTimeFromUnixNanos(int64_t unixNanos);
+int64_t UnixNanosFromFileTime(uint64_t fileTime);
+
+// Information on one path (symbolic links followed); false when nothing is there.
+bool GetFileInfo(std::wstring_view path, FileInfo* info);
+
+// The entries of a directory in the order the file system lists them, without "." and "..";
+// false when the directory cannot be read.
+bool ListDirectory(std::wstring_view dir, std::vector<FileInfo>* entries);
+
+// True when the file can be opened for reading.
+bool CanOpenForRead(std::wstring_view path);
+
+// fopen by path text; null on failure.
+FILE* OpenFile(std::wstring_view path, const char* mode);
+
+// Moves (renames) a file. Never replaces an existing target: if `to` exists the move fails.
+// `error` receives an errno value on failure (EEXIST for an existing target).
+bool MoveFileNoReplace(std::wstring_view from, std::wstring_view to, int* error = nullptr);
+
+// The user's temporary folder ($TMPDIR, else /tmp), as path text without a trailing separator.
+std::wstring TempFolder();
+
+// Creates a new, empty, uniquely named file in `dir` whose name is the first three characters of
+// `prefix`, four hexadecimal digits and ".tmp" (the platform's temporary-name rule); returns its
+// path text (dir + "/" + name), or an empty text when none can be made.
+std::wstring CreateUniqueTempFile(std::wstring_view dir, std::wstring_view prefix);
+
+}  // namespace platform
