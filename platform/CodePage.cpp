@@ -1,0 +1,253 @@
+#include "platform/CodePage.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iconv.h>
+
+namespace platform {
+namespace {
+
+// iconv's name for the wide side: glibc's host-order UCS-4, which is what wchar_t holds here.
+constexpr const char* kWideCharset = "WCHAR_T";
+
+const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);  // iconv_open's failure value
+
+const char* CharsetName(unsigned codePage) {
+    switch (codePage) {
+        case CP_GBK: return "CP936";
+        case CP_BIG5: return "CP950";
+        case CP_UTF8: return "UTF-8";
+        default: return nullptr;
+    }
+}
+
+// Index of a supported code page in the per-thread descriptor table.
+int SlotOf(unsigned codePage) {
+    switch (codePage) {
+        case CP_GBK: return 0;
+        case CP_BIG5: return 1;
+        case CP_UTF8: return 2;
+        default: return -1;
+    }
+}
+
+// The iconv descriptors of one thread, opened on first use and closed when the thread ends.
+// iconv descriptors carry conversion state, so they must never be shared between threads; keeping
+// one set per thread makes a conversion of a short text cost no iconv_open.
+class DescriptorCache final {
+public:
+    DescriptorCache() = default;
+    DescriptorCache(const DescriptorCache&) = delete;
+    DescriptorCache& operator=(const DescriptorCache&) = delete;
+    ~DescriptorCache() {
+        for (auto& pair : slots_) {
+            if (pair.toWide != kNoDescriptor) iconv_close(pair.toWide);
+            if (pair.fromWide != kNoDescriptor) iconv_close(pair.fromWide);
+        }
+    }
+
+    // A descriptor reset to its initial state, or kNoDescriptor when iconv cannot convert.
+    iconv_t ToWide(unsigned codePage) { return Get(codePage, true); }
+    iconv_t FromWide(unsigned codePage) { return Get(codePage, false); }
+
+private:
+    struct Pair {
+        iconv_t toWide = kNoDescriptor;
+        iconv_t fromWide = kNoDescriptor;
+        bool toWideTried = false;
+        bool fromWideTried = false;
+    };
+
+    iconv_t Get(unsigned codePage, bool toWide) {
+        const int slot = SlotOf(codePage);
+        if (slot < 0) return kNoDescriptor;
+        Pair& pair = slots_[slot];
+        iconv_t& cd = toWide ? pair.toWide : pair.fromWide;
+        bool& tried = toWide ? pair.toWideTried : pair.fromWideTried;
+        if (!tried) {
+            tried = true;
+            const char* name = CharsetName(codePage);
+            cd = toWide ? iconv_open(kWideCharset, name) : iconv_open(name, kWideCharset);
+        }
+        if (cd != kNoDescriptor) iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        return cd;
+    }
+
+    Pair slots_[3];
+};
+
+DescriptorCache& ThreadCache() {
+    thread_local DescriptorCache cache;
+    return cache;
+}
+
+bool IsAscii(std::string_view bytes) {
+    for (unsigned char c : bytes) {
+        if (c >= 0x80) return false;
+    }
+    return true;
+}
+
+bool IsAscii(std::wstring_view text) {
+    for (wchar_t c : text) {
+        if (c < 0 || c >= 0x80) return false;
+    }
+    return true;
+}
+
+bool IsCodePoint(wchar_t c) { return c >= 0 && static_cast<uint32_t>(c) <= 0x10FFFF; }
+
+bool InRange(unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; }
+
+// How many input bytes one "?" stands for when iconv refuses the bytes at `p`. A double-byte code
+// page whose lead byte is followed by a byte of the trail range is one (unmapped) character and
+// becomes one "?"; anything else costs one byte, so an ASCII byte after a bad lead byte survives.
+// For UTF-8, a lead byte and the continuation bytes that follow it (up to the length it announces)
+// form one broken character.
+size_t InvalidSequenceLength(unsigned codePage, const unsigned char* p, size_t left) {
+    if (left < 2) return left;
+    const unsigned char lead = p[0];
+    const unsigned char trail = p[1];
+    switch (codePage) {
+        case CP_GBK:
+            if (InRange(lead, 0x81, 0xFE) && (InRange(trail, 0x40, 0x7E) || InRange(trail, 0x80, 0xFE))) {
+                return 2;
+            }
+            return 1;
+        case CP_BIG5:
+            if (InRange(lead, 0x81, 0xFE) && (InRange(trail, 0x40, 0x7E) || InRange(trail, 0xA1, 0xFE))) {
+                return 2;
+            }
+            return 1;
+        case CP_UTF8: {
+            size_t expected = 1;
+            if (InRange(lead, 0xC2, 0xDF)) {
+                expected = 2;
+            } else if (InRange(lead, 0xE0, 0xEF)) {
+                expected = 3;
+            } else if (InRange(lead, 0xF0, 0xF4)) {
+                expected = 4;
+            }
+            size_t n = 1;
+            while (n < expected && n < left && InRange(p[n], 0x80, 0xBF)) ++n;
+            return n;
+        }
+        default:
+            return 1;
+    }
+}
+
+}  // namespace
+
+bool IsSupportedCodePage(unsigned codePage) { return SlotOf(codePage) >= 0; }
+
+std::wstring MultiByteToWide(unsigned codePage, std::string_view bytes) {
+    if (!IsSupportedCodePage(codePage)) return {};
+    if (IsAscii(bytes)) return std::wstring(bytes.begin(), bytes.end());
+
+    iconv_t cd = ThreadCache().ToWide(codePage);
+    if (cd == kNoDescriptor) return {};
+
+    // Every input byte yields at most one code point, so the output never outgrows the input.
+    std::wstring out(bytes.size(), L'\0');
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    char* outPtr = reinterpret_cast<char*>(out.data());
+    size_t outLeft = out.size() * sizeof(wchar_t);
+
+    while (inLeft > 0) {
+        const size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+        if (rc != static_cast<size_t>(-1)) break;
+        if (errno == E2BIG) {
+            // Cannot happen by the bound above; grow rather than lose text if it ever does.
+            const size_t used = out.size() - outLeft / sizeof(wchar_t);
+            out.resize(out.size() + inLeft + 16);
+            outPtr = reinterpret_cast<char*>(out.data() + used);
+            outLeft = (out.size() - used) * sizeof(wchar_t);
+            continue;
+        }
+        // EILSEQ (undecodable) or EINVAL (a character cut off at the end): one "?" and go on.
+        const size_t skip = errno == EINVAL
+            ? inLeft
+            : InvalidSequenceLength(codePage, reinterpret_cast<const unsigned char*>(in), inLeft);
+        if (outLeft < sizeof(wchar_t)) {  // not reachable by the bound above; stay safe regardless
+            const size_t used = out.size() - outLeft / sizeof(wchar_t);
+            out.resize(out.size() + inLeft + 16);
+            outPtr = reinterpret_cast<char*>(out.data() + used);
+            outLeft = (out.size() - used) * sizeof(wchar_t);
+        }
+        wchar_t question = L'?';
+        std::memcpy(outPtr, &question, sizeof question);
+        outPtr += sizeof question;
+        outLeft -= sizeof question;
+        in += skip;
+        inLeft -= skip;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    out.resize(out.size() - outLeft / sizeof(wchar_t));
+    return out;
+}
+
+std::string WideToMultiByte(unsigned codePage, std::wstring_view text) {
+    if (!IsSupportedCodePage(codePage)) return {};
+    if (IsAscii(text)) return std::string(text.begin(), text.end());
+
+    iconv_t cd = ThreadCache().FromWide(codePage);
+    if (cd == kNoDescriptor) return {};
+
+    // iconv writes values beyond Unicode as (invalid) four-byte UTF-8 instead of refusing them, so
+    // they are replaced here, in a copy made only when one occurs.
+    std::wstring cleaned;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!IsCodePoint(text[i])) {
+            if (cleaned.empty()) cleaned.assign(text);
+            cleaned[i] = L'?';
+        }
+    }
+    if (!cleaned.empty()) text = cleaned;
+
+    // At most four bytes per code point (UTF-8); the double-byte code pages need two.
+    std::string out(text.size() * 4, '\0');
+    char* in = reinterpret_cast<char*>(const_cast<wchar_t*>(text.data()));
+    size_t inLeft = text.size() * sizeof(wchar_t);
+    char* outPtr = out.data();
+    size_t outLeft = out.size();
+
+    while (inLeft > 0) {
+        const size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+        if (rc != static_cast<size_t>(-1)) break;
+        if (errno == E2BIG) {
+            const size_t used = out.size() - outLeft;
+            out.resize(out.size() + inLeft + 16);
+            outPtr = out.data() + used;
+            outLeft = out.size() - used;
+            continue;
+        }
+        // An unmappable (or invalid) code point: one "?" for it and go on. EINVAL would mean a
+        // partial wchar_t, which cannot happen with whole wchar_t input; treat it alike.
+        const size_t skip = inLeft < sizeof(wchar_t) ? inLeft : sizeof(wchar_t);
+        if (outLeft == 0) {  // not reachable by the bound above; stay safe regardless
+            const size_t used = out.size();
+            out.resize(out.size() + inLeft + 16);
+            outPtr = out.data() + used;
+            outLeft = out.size() - used;
+        }
+        *outPtr++ = '?';
+        --outLeft;
+        in += skip;
+        inLeft -= skip;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    // Flush any shift state (none of our code pages has one, but this keeps the call complete).
+    iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+std::string ToUtf8(std::wstring_view text) { return WideToMultiByte(CP_UTF8, text); }
+
+std::wstring FromUtf8(std::string_view bytes) { return MultiByteToWide(CP_UTF8, bytes); }
+
+}  // namespace platform
