@@ -1,0 +1,112 @@
+#include "app/SinjoApp.h"
+
+#include <cstdio>
+#include <strings.h>
+
+#include "app/Globals.h"
+#include "app/Settings.h"
+#include "app/SinjoDlg.h"
+#include "library/SongMan.h"
+#include "platform/CodePage.h"
+#include "platform/Gui.h"
+#include "player/PlayerCommands.h"
+#include "web/SWebServer.h"
+
+SinjoApp::Mode SinjoApp::ParseCommandLine(const std::vector<std::string>& args) {
+    bool embedding = false;
+    bool automation = false;
+    Mode shell = Mode::normal;
+    for (const std::string& arg : args) {
+        if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-')) continue;  // file names: no effect
+        const char* name = arg.c_str() + 1;
+        if (strcasecmp(name, "Regserver") == 0 || strcasecmp(name, "Register") == 0) {
+            shell = Mode::register_server;
+        } else if (strcasecmp(name, "Unregserver") == 0 || strcasecmp(name, "Unregister") == 0) {
+            shell = Mode::unregister_server;
+        } else if (strcasecmp(name, "Embedding") == 0) {
+            embedding = true;
+        } else if (strcasecmp(name, "Automation") == 0) {
+            automation = true;
+        }
+    }
+    if (embedding || automation) return Mode::automation_server;
+    return shell;
+}
+
+int SinjoApp::Main(int argc, char** argv) {
+    platform::InitGuiThread();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (InitInstance(ParseCommandLine(args))) platform::RunMessageLoop();
+    return ExitInstance();
+}
+
+bool SinjoApp::InitInstance(Mode mode) {
+    switch (mode) {
+        case Mode::automation_server:
+            std::fprintf(stderr, "Sinjo: the automation server is not available in this build.\n");
+            m_exitCode = 1;
+            return false;
+        case Mode::register_server:
+        case Mode::unregister_server:
+            std::fprintf(stderr, "Sinjo: automation registration is not available in this build.\n");
+            m_exitCode = 1;
+            return false;
+        case Mode::normal:
+            RunNormal();
+            return false;
+    }
+    return false;
+}
+
+void SinjoApp::RunNormal() {
+    g_settings = new Settings();
+    g_settings->Load();
+
+    g_songMan = new SongMan();
+    if (!g_songMan->Reload()) {
+        std::fprintf(stderr, "Sinjo: the song index could not be read completely from %s\n",
+                     platform::ToUtf8(g_settings->GetMtvIndexDir()).c_str());
+    }
+
+    g_mainDlg = new SinjoDlg();
+    if (!g_mainDlg->Create()) {
+        std::fprintf(stderr, "Sinjo: the main window could not be created.\n");
+    }
+    // SIGINT and SIGTERM close the main window, the same path as its close box. This blocks both
+    // signals for every thread started from here on.
+    platform::CloseOnTerminationSignals(g_mainDlg->Handle());
+
+    g_webServer = new SWebServer();
+    const int32_t port = g_settings->GetInt(L"setting:WebServerPort", 8080);
+    g_webServer->Start(static_cast<uint32_t>(port));
+    const uint16_t bound = g_webServer->WaitForListening(5000);
+    if (bound != 0) {
+        std::printf("Sinjobox is serving on http://localhost:%u/\n", static_cast<unsigned>(bound));
+        std::fflush(stdout);
+    }
+
+    g_mainDlg->DoModal();
+
+    g_webServer->Stop(10000);
+    // The player window belongs to the main window and ends with it.
+    DestroyPlayer();
+    delete g_mainDlg;
+    g_mainDlg = nullptr;
+}
+
+int SinjoApp::ExitInstance() {
+    if (g_webServer != nullptr) {
+        delete g_webServer;
+        g_webServer = nullptr;
+    }
+    if (g_songMan != nullptr) {
+        delete g_songMan;
+        g_songMan = nullptr;
+    }
+    if (g_settings != nullptr) {
+        g_settings->Save();
+        delete g_settings;
+        g_settings = nullptr;
+    }
+    return m_exitCode;
+}

@@ -1,0 +1,32 @@
+// SinjoDlg: the main window. It owns the GUI-thread window handle that the web server's workers send
+// WM_SONGMAN_COMMAND to; the handler passes code and argument to SongMan::Control on the GUI thread. Its
+// close (the close box, or SIGINT/SIGTERM when headless) ends the main window's run, which starts the
+// program's shutdown.
+//
+// Threads: everything here runs on the GUI thread; other threads only send messages to Handle().
+#pragma once
+
+#include "platform/Gui.h"
+
+class SinjoDlg final {
+public:
+    SinjoDlg() = default;
+    ~SinjoDlg();
+    SinjoDlg(const SinjoDlg&) = delete;
+    SinjoDlg& operator=(const SinjoDlg&) = delete;
+
+    // Creates the window and runs the GUI loop until the window closes; returns the close result.
+    int DoModal();
+    // Creates the window without running the loop (tests and DoModal).
+    bool Create();
+    // Destroys the window: commands sent afterwards fail at once.
+    void Destroy();
+    // The window's handle, null while there is no window. Read from any thread.
+    platform::HWND Handle() const { return m_window; }
+
+private:
+    platform::LRESULT OnMessage(platform::UINT message, platform::WPARAM wParam, platform::LPARAM lParam);
+
+    platform::HWND m_window = nullptr;  // written on the GUI thread before the web server starts
+    bool m_running = false;             // inside DoModal's loop
+};

@@ -1,0 +1,192 @@
+#include "web/SWebServer.h"
+
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+
+#include "app/Globals.h"
+#include "app/SinjoDlg.h"
+#include "app/Settings.h"
+#include "library/SongMan.h"
+#include "platform/CodePage.h"
+#include "platform/Gui.h"
+#include "web/ByteString.h"
+#include "web/PageFragments.h"
+
+using nutl::HttpRequest;
+using nutl::HttpResponse;
+
+namespace {
+
+// Keeps the server counted busy for the whole dispatch, also when the dispatch throws.
+class BusyScope {
+public:
+    BusyScope(std::function<void()> enter, std::function<void()> leave) : leave_(std::move(leave)) { enter(); }
+    ~BusyScope() { leave_(); }
+
+private:
+    std::function<void()> leave_;
+};
+
+int32_t AtoI(const std::string& text) { return static_cast<int32_t>(std::atoi(text.c_str())); }
+
+// Sends a command to the main window and waits until the GUI thread has run it. Fails at once when
+// there is no main window (before start-up finished, or after it closed).
+void SendCommand(unsigned code, platform::LPARAM arg) {
+    platform::HWND window = g_mainDlg != nullptr ? g_mainDlg->Handle() : nullptr;
+    if (window == nullptr) return;
+    platform::SendMessageChecked(window, WM_SONGMAN_COMMAND, code, arg, nullptr);
+}
+
+platform::LPARAM Halves(int32_t low, int32_t high) {
+    return static_cast<platform::LPARAM>((static_cast<uint32_t>(high & 0xFFFF) << 16) |
+                                         static_cast<uint32_t>(low & 0xFFFF));
+}
+
+}  // namespace
+
+bool IsSafeWebName(const std::string& name) {
+    if (name.empty()) return false;
+    if (name.front() == '/' || name.front() == '\\') return false;
+    if (name.size() >= 2 && name[1] == ':') return false;  // a drive
+    if (name.find('\0') != std::string::npos) return false;
+    // No component may be "..": components end at "/" or "\", both of which mean a folder.
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of("/\\", start);
+        if (end == std::string::npos) end = name.size();
+        if (name.compare(start, end - start, "..") == 0) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+void SWebServer::HandleRequest(HttpRequest& request, HttpResponse& response) {
+    if (g_songMan == nullptr) return;
+    BusyScope busy([this] { IncrementBusy(); }, [this] { DecrementBusy(); });
+    Dispatch(request, response);
+}
+
+void SWebServer::Dispatch(HttpRequest& request, HttpResponse& response) {
+    std::unique_lock<std::recursive_mutex> catalogueLock(g_songMan->lock);
+
+    std::string name = request.urlPath.empty() ? std::string() : request.urlPath.substr(1);
+    if (name.empty()) name = "index.htm";
+
+    if (name == "control") {
+        // Never wait for the GUI thread while holding the catalogue lock: it may be waiting for it.
+        catalogueLock.unlock();
+        ExecuteCommand(request);
+        response.body = "OK";
+        response.SetCacheControl("no-cache");
+        return;
+    }
+
+    const bool safe = IsSafeWebName(name);
+    const std::wstring file =
+        safe && g_settings != nullptr
+            ? g_settings->GetHtmlPath(L"web\\" + nutl::ToWide(name, platform::CP_UTF8))
+            : std::wstring();
+    if (safe && !file.empty() && nutl::FileExists(file)) {
+        const std::wstring query = nutl::ToWide(request.GetParam("q"), platform::CP_GBK);
+        std::string contents;
+        if (!nutl::ReadWholeFile(file, &contents)) {
+            response.body = "INTERNAL ERROR";
+            return;
+        }
+        if (name == "index.htm") {
+            BuildPage(request, query, contents);
+            response.body = std::move(contents);
+            response.contentType = "text/html; charset=gb2312";
+            response.SetCacheControl("no-cache");
+        } else {
+            response.body = std::move(contents);
+            response.contentType = nutl::FileExtension(file) == L"png" ? "image/png" : "text/css; charset=gb2312";
+        }
+        return;
+    }
+    if (name == "queue_list") {
+        response.body = RenderQueueList();
+        response.contentType = "text/html; charset=gb2312";
+        response.SetCacheControl("no-cache");
+        return;
+    }
+    if (name == "update_control_status") {
+        response.body = RenderControlStatus();
+        response.contentType = "text/plain; charset=gb2312";
+        response.SetCacheControl("no-cache");
+        return;
+    }
+    response.body = "FILE NOT FOUND";
+}
+
+void SWebServer::ExecuteCommand(const HttpRequest& request) {
+    const std::string act = request.GetParam("act");
+    const std::string param = request.GetParam("param");
+    const int32_t paramNumber = AtoI(param);
+    const int32_t param2Number = AtoI(request.GetParam("param2"));
+
+    if (act == "queue_song") {
+        const std::wstring ids = nutl::ToWide(param, platform::CP_BIG5);
+        SendCommand(0, reinterpret_cast<platform::LPARAM>(ids.c_str()));
+    } else if (act == "next") {
+        SendCommand(1, 0);
+    } else if (act == "jump") {
+        SendCommand(2, paramNumber);
+    } else if (act == "change_volume") {
+        SendCommand(3, paramNumber);
+    } else if (act == "play_pause") {
+        SendCommand(4, 0);
+    } else if (act == "random_play") {
+        SendCommand(5, 0);
+    } else if (act == "audio_source") {
+        const std::wstring source = nutl::ToWide(param, platform::CP_UTF8);
+        SendCommand(6, reinterpret_cast<platform::LPARAM>(source.c_str()));
+    } else if (act == "queue_up") {
+        SendCommand(8, Halves(paramNumber, param2Number));
+    } else if (act == "queue_front") {
+        SendCommand(7, Halves(paramNumber, param2Number));
+    } else if (act == "queue_remove") {
+        SendCommand(9, Halves(paramNumber, param2Number));
+    } else if (act == "clear_queue") {
+        SendCommand(10, 0);
+    } else if (act == "set_setting") {
+        const std::wstring setting = nutl::ToWide(param, platform::CP_UTF8);
+        SendCommand(11, reinterpret_cast<platform::LPARAM>(setting.c_str()));
+    }
+}
+
+void SWebServer::BuildPage(const HttpRequest& request, const std::wstring& query, std::string& page) {
+    const std::wstring sortby = nutl::ToWide(request.GetParam("sortby"), platform::CP_UTF8);
+    const std::wstring artistSortby = nutl::ToWide(request.GetParam("artist_sortby"), platform::CP_UTF8);
+    const std::string param = request.GetParam("param");
+    const std::string act = request.GetParam("act");
+
+    // Texts copied from the request are escaped, so that a crafted link cannot put script into the page.
+    nutl::ReplaceFirst(page, "<!-- #QUERY -->", nutl::HtmlEscape(nutl::ToNarrow(query, platform::CP_GBK)));
+    nutl::ReplaceFirst(page, "<!-- #AUDIO_SOURCE_DISPLAY_NAME -->",
+                       nutl::ToNarrow(g_songMan->AudioSourceDisplayName(), platform::CP_GBK));
+    nutl::ReplaceFirst(page, "<!-- #PARAM -->", nutl::HtmlEscape(param));
+    nutl::ReplaceFirst(page, "<!-- #SORTBY -->", nutl::HtmlEscape(nutl::ToNarrow(sortby, platform::CP_UTF8)));
+    nutl::ReplaceFirst(page, "<!-- #ARTIST_SORTBY -->",
+                       nutl::HtmlEscape(nutl::ToNarrow(artistSortby, platform::CP_UTF8)));
+
+    if (act == "artist") {
+        const std::vector<Artist*>* artists =
+            g_songMan->QueryArtists(nutl::ToWide(param, platform::CP_UTF8), artistSortby);
+        nutl::ReplaceFirst(page, "<!-- #ARTIST_LIST -->",
+                           RenderArtistList(*artists, nutl::ToWide(param, platform::CP_BIG5)));
+    } else if (act == "album") {
+        nutl::ReplaceFirst(page, "<!-- #ALBUM_LIST -->",
+                           RenderAlbumList(g_songMan->albums));
+    } else if (act == "help") {
+        std::string help;
+        if (g_settings == nullptr || !nutl::ReadWholeFile(g_settings->GetHtmlPath(L"web\\help.htm"), &help)) {
+            help.clear();
+        }
+        nutl::ReplaceFirst(page, "<!-- #HELP -->", help);
+    } else {
+        const std::vector<Song*>* songs = g_songMan->QuerySongs(query, sortby);
+        nutl::ReplaceFirst(page, "<!-- #SONG_LIST -->", RenderSongList(*songs, AtoI(param)));
+    }
+}
