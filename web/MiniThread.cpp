@@ -10,6 +10,8 @@
 //     overran Stop's time-out and calls ReleaseThreadHandle late recognises that the handle now
 //     stored belongs to a newer run and leaves it alone (otherwise a restarted server would look
 //     idle while its new thread still ran, and its next Stop would not even ask it to stop).
+// m_lock orders Start against Stop's final clearing of the handle. ReleaseThreadHandle does not take
+// it: it clears the handle with a single compare-and-exchange (see there).
 #include "web/MiniThread.h"
 
 #include <system_error>
@@ -29,14 +31,15 @@ CMiniThread::CMiniThread() = default;
 CMiniThread::~CMiniThread() { Stop(0); }
 
 bool CMiniThread::Start() {
-    // Held until the marker is stored, so that a Run that finishes at once and calls
-    // ReleaseThreadHandle waits for the handle it is meant to clear.
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_threadHandle.load() != nullptr) {
         return true;
     }
     m_stopEvent.Reset();
+    // The marker is stored before the thread exists, so that a Run that finishes at once finds
+    // its own handle to release.
     auto* marker = new std::thread();
+    m_threadHandle.store(marker);
     try {
         std::thread worker([this, marker] {
             t_ownMarker = marker;
@@ -47,18 +50,19 @@ bool CMiniThread::Start() {
         });
         worker.detach();
     } catch (const std::system_error&) {
-        // No thread, so nobody else will free the marker; the handle stays null.
+        // No thread, so nobody else will free the marker; the handle goes back to null.
+        m_threadHandle.store(nullptr);
         delete marker;
         return false;
     }
-    m_threadHandle.store(marker);
     return true;
 }
 
 uint32_t CMiniThread::ThreadProc(CMiniThread* self) { return self->Run(); }
 
 void CMiniThread::Stop(uint32_t timeoutMs) {
-    if (m_threadHandle.load() == nullptr) {
+    std::thread* running = m_threadHandle.load();
+    if (running == nullptr) {
         return;
     }
     m_stopEvent.Set();
@@ -70,8 +74,9 @@ void CMiniThread::Stop(uint32_t timeoutMs) {
         platform::Sleep(1);
     }
     // Linux cannot end the thread: it keeps running detached and frees its own marker when done.
+    // Only the run this call was asked to stop is given up on.
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    m_threadHandle.store(nullptr);
+    m_threadHandle.compare_exchange_strong(running, nullptr);
 }
 
 uint32_t CMiniThread::Run() {
@@ -80,17 +85,15 @@ uint32_t CMiniThread::Run() {
 }
 
 void CMiniThread::ReleaseThreadHandle() {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
-    std::thread* current = m_threadHandle.load();
-    if (current == nullptr) {
-        return;
+    // One atomic exchange and nothing after it: once the handle reads null, Stop returns and the
+    // owner may delete this object at once, so the release must not touch the object again (not
+    // even to unlock m_lock). The exchange only clears the handle of this thread's own run, so a
+    // thread that Stop already gave up on cannot clear the handle of a newer run. A call from a
+    // thread that no CMiniThread started (a Run called directly) releases whatever is there.
+    std::thread* expected = t_ownMarker != nullptr ? t_ownMarker : m_threadHandle.load();
+    if (expected != nullptr) {
+        m_threadHandle.compare_exchange_strong(expected, nullptr);
     }
-    // A thread of a run that Stop already gave up on must not clear the handle of a newer run. A
-    // call from a thread that no CMiniThread started (a Run called directly) releases as before.
-    if (t_ownMarker != nullptr && t_ownMarker != current) {
-        return;
-    }
-    m_threadHandle.store(nullptr);
 }
 
 }  // namespace nutl

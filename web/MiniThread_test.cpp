@@ -135,6 +135,10 @@ TEST(MiniThread, StartTwiceStartsOneThread) {
 TEST(MiniThread, RestartAfterForcedStopIgnoresOldRequestAndLateRelease) {
     Worker w(1);
     ASSERT_TRUE(w.Start());
+    for (int i = 0; i < 5000 && w.runs.load() < 1; ++i) {
+        platform::Sleep(1);
+    }
+    ASSERT_EQ(w.runs.load(), 1);
     w.Stop(0);  // abandons the stubborn first run; its stop request stays set
     ASSERT_TRUE(w.StopEventSet());
 
@@ -176,8 +180,8 @@ TEST(MiniThread, BaseRunReleasesItsHandle) {
     for (int i = 0; i < 5000 && t.IsRunning(); ++i) {
         platform::Sleep(1);
     }
+    // Destroyed right away: the released thread must no longer touch the object.
     EXPECT_FALSE(t.IsRunning());
-    platform::Sleep(10);  // let the thread leave the object before it is destroyed
 }
 
 }  // namespace

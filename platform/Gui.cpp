@@ -1,0 +1,653 @@
+// The GUI thread's message loop, the std-only version.
+//
+// Structure:
+//   - GuiCore holds everything the public functions share: the window table (handle -> handler,
+//     shown state, timers), one queue of posted messages, cross-thread sends and tasks, and a
+//     min-heap of timer due times on the monotonic clock. All of it is guarded by GuiCore::mu_.
+//     No lock is ever held while a handler or task runs, so handlers may create and destroy
+//     windows, send, post and set timers freely.
+//   - LoopBackend is the part that waits for work and is woken when work arrives. The std backend
+//     is a condition variable; a GLib main loop can take its place (Wake = wake the main context,
+//     WaitForWork = one blocking iteration of the context) without touching the rest.
+//   - A cross-thread send is a record queued with the other work; the sender waits on the record's
+//     own condition variable until the GUI thread has run the handler, or until the window is
+//     destroyed (DestroyWindow fails every send still queued for it and wakes its sender).
+//
+// Handles are a counter cast to a pointer, so a handle is never reused while the process runs and a
+// stale handle can never reach a newer window.
+#include "platform/Gui.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <queue>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC on Linux
+
+// Timers shorter than this are raised to it, as the platform does; a 0 ms timer would otherwise
+// keep the loop spinning.
+constexpr uint32_t kMinimumTimerMs = 10;
+
+// How often PumpMessagesUntil re-checks its condition while no work arrives.
+constexpr auto kPumpPollInterval = std::chrono::milliseconds(5);
+
+// Waiting for work and being woken when work arrives. Wake is called from any thread after every
+// change that the loop must notice (new queue item, new timer, quit); WaitForWork is called by the
+// GUI thread only and returns on a wake, at the deadline, or spuriously.
+class LoopBackend {
+public:
+    virtual ~LoopBackend() = default;
+    virtual void Wake() = 0;
+    virtual void WaitForWork(std::optional<Clock::time_point> deadline) = 0;
+};
+
+// The std-only backend: a flag and a condition variable. A wake that comes before the wait is
+// remembered by the flag, so work queued between the loop's last look and its wait is never missed.
+class StdLoopBackend final : public LoopBackend {
+public:
+    void Wake() override {
+        std::lock_guard<std::mutex> lock(mu_);
+        woken_ = true;
+        cv_.notify_all();
+    }
+    void WaitForWork(std::optional<Clock::time_point> deadline) override {
+        std::unique_lock<std::mutex> lock(mu_);
+        if (deadline) {
+            cv_.wait_until(lock, *deadline, [this] { return woken_; });
+        } else {
+            cv_.wait(lock, [this] { return woken_; });
+        }
+        woken_ = false;
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    bool woken_ = false;  // guarded by mu_
+};
+
+enum class SendState { Pending, Running, Done, Failed };
+
+// One SendMessage from a thread other than the GUI thread. Shared by the sender (which waits) and
+// the queue; state and result are guarded by GuiCore::mu_, and `finished` waits on that mutex.
+struct SendRecord {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    LRESULT result = 0;
+    SendState state = SendState::Pending;
+    std::condition_variable finished;
+};
+
+struct QueueItem {
+    enum class Kind { Post, Send, Task };
+    Kind kind = Kind::Task;
+    HWND window = nullptr;
+    UINT message = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    std::shared_ptr<SendRecord> send;
+    std::function<void()> task;
+};
+
+struct TimerSlot {
+    uint32_t periodMs;
+    uint64_t generation;  // which heap entries are current for this timer
+};
+
+struct WindowRecord {
+    // Shared so that a handler being called survives the window's destruction during the call.
+    std::shared_ptr<WindowHandler> handler;
+    bool visible = false;
+    bool destroying = false;  // WM_DESTROY is being delivered; cross-thread sends and posts fail
+    std::unordered_map<uintptr_t, TimerSlot> timers;
+};
+
+struct TimerDue {
+    Clock::time_point due;
+    HWND window;
+    uintptr_t id;
+    uint64_t generation;
+    bool operator>(const TimerDue& other) const { return due > other.due; }
+};
+
+class GuiCore final {
+public:
+    GuiCore() : backend_(std::make_unique<StdLoopBackend>()) {}
+    GuiCore(const GuiCore&) = delete;
+    GuiCore& operator=(const GuiCore&) = delete;
+
+    // --- GUI thread identity ---
+    void MarkGuiThread() { guiThread_.store(std::this_thread::get_id()); }
+    bool OnGuiThread() const { return guiThread_.load() == std::this_thread::get_id(); }
+    // A program or test that never called InitGuiThread gets the first thread that creates a
+    // window or runs the loop as its GUI thread, instead of sends that wait forever.
+    void AdoptGuiThreadIfUnset() {
+        std::thread::id none;
+        guiThread_.compare_exchange_strong(none, std::this_thread::get_id());
+    }
+
+    // --- windows ---
+    HWND Create(WindowHandler handler) {
+        std::lock_guard<std::mutex> lock(mu_);
+        HWND window = reinterpret_cast<HWND>(static_cast<uintptr_t>(++lastHandle_));
+        WindowRecord& record = windows_[window];
+        record.handler = std::make_shared<WindowHandler>(std::move(handler));
+        return window;
+    }
+
+    bool Destroy(HWND window) {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            auto it = windows_.find(window);
+            if (it == windows_.end() || it->second.destroying) {
+                return false;
+            }
+            it->second.destroying = true;
+            it->second.timers.clear();
+            // Queued work for the window can never be delivered: fail its waiting senders now
+            // rather than when the loop reaches them, and drop its posted messages.
+            auto dead = std::remove_if(queue_.begin(), queue_.end(), [window](const QueueItem& item) {
+                return item.kind != QueueItem::Kind::Task && item.window == window;
+            });
+            for (auto item = dead; item != queue_.end(); ++item) {
+                if (item->send) {
+                    FailLocked(*item->send);
+                }
+            }
+            queue_.erase(dead, queue_.end());
+        }
+        CallHandler(window, WM_DESTROY, 0, 0);
+        std::lock_guard<std::mutex> lock(mu_);
+        windows_.erase(window);
+        return true;
+    }
+
+    bool Exists(HWND window) {
+        std::lock_guard<std::mutex> lock(mu_);
+        return windows_.count(window) != 0;
+    }
+
+    bool Show(HWND window, bool show) {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            auto it = windows_.find(window);
+            if (it == windows_.end()) {
+                return false;
+            }
+            if (it->second.visible == show) {
+                return true;
+            }
+            it->second.visible = show;
+        }
+        CallHandler(window, WM_SHOWWINDOW, show ? 1 : 0, 0);
+        return true;
+    }
+
+    bool Visible(HWND window) {
+        std::lock_guard<std::mutex> lock(mu_);
+        auto it = windows_.find(window);
+        return it != windows_.end() && it->second.visible;
+    }
+
+    // Calls the window's handler on this thread, without the lock. Empty when there is no window.
+    std::optional<LRESULT> CallHandler(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        std::shared_ptr<WindowHandler> handler;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            auto it = windows_.find(window);
+            if (it == windows_.end()) {
+                return std::nullopt;
+            }
+            handler = it->second.handler;
+        }
+        return *handler ? (*handler)(window, message, wParam, lParam) : 0;
+    }
+
+    // --- messages ---
+    bool SendFromOtherThread(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+        auto record = std::make_shared<SendRecord>();
+        record->window = window;
+        record->message = message;
+        record->wParam = wParam;
+        record->lParam = lParam;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            auto it = windows_.find(window);
+            if (it == windows_.end() || it->second.destroying) {
+                return false;
+            }
+            QueueItem item;
+            item.kind = QueueItem::Kind::Send;
+            item.window = window;
+            item.send = record;
+            queue_.push_back(std::move(item));
+        }
+        backend_->Wake();
+        std::unique_lock<std::mutex> lock(mu_);
+        record->finished.wait(lock, [&] {
+            return record->state == SendState::Done || record->state == SendState::Failed;
+        });
+        if (record->state != SendState::Done) {
+            return false;
+        }
+        if (result != nullptr) {
+            *result = record->result;
+        }
+        return true;
+    }
+
+    bool Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            auto it = windows_.find(window);
+            if (it == windows_.end() || it->second.destroying) {
+                return false;
+            }
+            QueueItem item;
+            item.kind = QueueItem::Kind::Post;
+            item.window = window;
+            item.message = message;
+            item.wParam = wParam;
+            item.lParam = lParam;
+            queue_.push_back(std::move(item));
+        }
+        backend_->Wake();
+        return true;
+    }
+
+    bool Enqueue(std::function<void()> task) {
+        if (!task) {
+            return false;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            QueueItem item;
+            item.kind = QueueItem::Kind::Task;
+            item.task = std::move(task);
+            queue_.push_back(std::move(item));
+        }
+        backend_->Wake();
+        return true;
+    }
+
+    // --- timers ---
+    bool StartTimer(HWND window, uintptr_t id, uint32_t periodMs) {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            auto it = windows_.find(window);
+            if (it == windows_.end() || it->second.destroying) {
+                return false;
+            }
+            periodMs = std::max(periodMs, kMinimumTimerMs);
+            // Setting an existing timer again restarts it with the new period; its old heap
+            // entries become stale through the new generation.
+            const uint64_t generation = ++lastTimerGeneration_;
+            it->second.timers[id] = TimerSlot{periodMs, generation};
+            timers_.push(TimerDue{Clock::now() + std::chrono::milliseconds(periodMs), window, id, generation});
+        }
+        backend_->Wake();  // the loop may be waiting for a later deadline
+        return true;
+    }
+
+    bool StopTimer(HWND window, uintptr_t id) {
+        std::lock_guard<std::mutex> lock(mu_);
+        auto it = windows_.find(window);
+        return it != windows_.end() && it->second.timers.erase(id) != 0;
+    }
+
+    // --- the loop ---
+    void RequestQuit(int code) {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            quitCode_ = code;
+            quitPending_ = true;
+        }
+        backend_->Wake();
+    }
+
+    // Takes a pending quit request once the queue is empty, so that everything posted before the
+    // quit is still handled (as the platform's loop does); its code goes to *code.
+    bool TakeQuitIfIdle(int* code) {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!quitPending_ || !queue_.empty()) {
+            return false;
+        }
+        quitPending_ = false;
+        *code = quitCode_;
+        return true;
+    }
+
+    bool QuitPending() {
+        std::lock_guard<std::mutex> lock(mu_);
+        return quitPending_;
+    }
+
+    // One pass of work: the queue items present when it begins (later ones wait for the next pass,
+    // so a busy sender cannot starve timers), then each due timer once. Stops early as soon as
+    // stop() is true.
+    void RunPass(const std::function<bool()>& stop) {
+        size_t count;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            count = queue_.size();
+        }
+        for (size_t i = 0; i < count; ++i) {
+            QueueItem item;
+            {
+                std::lock_guard<std::mutex> lock(mu_);
+                if (queue_.empty()) {
+                    break;
+                }
+                item = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            Dispatch(item);
+            if (stop()) {
+                return;
+            }
+        }
+        const Clock::time_point now = Clock::now();
+        for (;;) {
+            TimerDue fire;
+            {
+                std::lock_guard<std::mutex> lock(mu_);
+                const TimerSlot* slot = TopLiveTimerLocked();
+                if (slot == nullptr || timers_.top().due > now) {
+                    break;
+                }
+                fire = timers_.top();
+                timers_.pop();
+                // Next due time keeps the rhythm, but a loop that fell behind does not get a
+                // burst of catch-up ticks.
+                Clock::time_point next = fire.due + std::chrono::milliseconds(slot->periodMs);
+                if (next <= now) {
+                    next = now + std::chrono::milliseconds(slot->periodMs);
+                }
+                timers_.push(TimerDue{next, fire.window, fire.id, fire.generation});
+            }
+            CallHandler(fire.window, WM_TIMER, fire.id, 0);
+            if (stop()) {
+                return;
+            }
+        }
+    }
+
+    std::optional<Clock::time_point> NextTimerDue() {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (TopLiveTimerLocked() == nullptr) {
+            return std::nullopt;
+        }
+        return timers_.top().due;
+    }
+
+    LoopBackend& Backend() { return *backend_; }
+
+private:
+    void FailLocked(SendRecord& record) {
+        record.state = SendState::Failed;
+        record.finished.notify_all();
+    }
+
+    // Drops stale heap entries (killed, restarted, or of a destroyed window) from the top; returns
+    // the slot of the current top entry, or null when no timer is set. Requires mu_.
+    const TimerSlot* TopLiveTimerLocked() {
+        while (!timers_.empty()) {
+            const TimerDue& top = timers_.top();
+            auto window = windows_.find(top.window);
+            if (window != windows_.end()) {
+                auto slot = window->second.timers.find(top.id);
+                if (slot != window->second.timers.end() && slot->second.generation == top.generation) {
+                    return &slot->second;
+                }
+            }
+            timers_.pop();
+        }
+        return nullptr;
+    }
+
+    void Dispatch(QueueItem& item) {
+        switch (item.kind) {
+        case QueueItem::Kind::Post:
+            CallHandler(item.window, item.message, item.wParam, item.lParam);
+            break;
+        case QueueItem::Kind::Task:
+            item.task();
+            break;
+        case QueueItem::Kind::Send:
+            DispatchSend(*item.send);
+            break;
+        }
+    }
+
+    void DispatchSend(SendRecord& record) {
+        std::shared_ptr<WindowHandler> handler;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            if (record.state != SendState::Pending) {
+                return;
+            }
+            auto it = windows_.find(record.window);
+            if (it == windows_.end()) {
+                FailLocked(record);
+                return;
+            }
+            handler = it->second.handler;
+            record.state = SendState::Running;
+        }
+        LRESULT result = 0;
+        try {
+            if (*handler) {
+                result = (*handler)(record.window, record.message, record.wParam, record.lParam);
+            }
+        } catch (...) {
+            // The sender must not wait forever on a handler that threw.
+            std::lock_guard<std::mutex> lock(mu_);
+            FailLocked(record);
+            throw;
+        }
+        std::lock_guard<std::mutex> lock(mu_);
+        record.result = result;
+        record.state = SendState::Done;
+        record.finished.notify_all();
+    }
+
+    // Constant after construction.
+    const std::unique_ptr<LoopBackend> backend_;
+
+    std::atomic<std::thread::id> guiThread_{};
+
+    // State below is guarded by mu_.
+    std::mutex mu_;
+    std::unordered_map<HWND, WindowRecord> windows_;
+    std::deque<QueueItem> queue_;
+    std::priority_queue<TimerDue, std::vector<TimerDue>, std::greater<TimerDue>> timers_;
+    uint64_t lastHandle_ = 0;
+    uint64_t lastTimerGeneration_ = 0;
+    bool quitPending_ = false;
+    int quitCode_ = 0;
+};
+
+// Never destroyed: detached threads (the signal watcher, workers still sending at exit) may use it
+// after main returns.
+GuiCore& Core() {
+    static GuiCore* core = new GuiCore();
+    return *core;
+}
+
+bool EnvSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0';
+}
+
+// --- termination signals ---
+// The window that SIGINT/SIGTERM closes, and the window a close was already requested for.
+std::atomic<HWND> g_signalTarget{nullptr};
+std::once_flag g_signalWatcherStarted;
+
+void WatchTerminationSignals(sigset_t signals) {
+    HWND closing = nullptr;
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&signals, &signal) != 0) {
+            continue;
+        }
+        const HWND target = g_signalTarget.load();
+        if (target != nullptr && target != closing) {
+            // The first signal closes the window the same way its close box does.
+            closing = target;
+            PostMessage(target, WM_CLOSE, 0, 0);
+            continue;
+        }
+        // Repeated signals while the program shuts down are absorbed: ending the process now could
+        // cut a save short. A program that is truly stuck can still be killed with SIGKILL.
+        static const char kNote[] = "Sinjo: already shutting down, signal ignored (SIGKILL forces an exit)\n";
+        ssize_t ignored = write(STDERR_FILENO, kNote, sizeof kNote - 1);
+        (void)ignored;
+    }
+}
+
+}  // namespace
+
+void InitGuiThread() { Core().MarkGuiThread(); }
+
+bool IsGuiThread() { return Core().OnGuiThread(); }
+
+bool IsHeadless() {
+    const char* headless = std::getenv("SINJO_HEADLESS");
+    if (headless != nullptr && std::string_view(headless) == "1") {
+        return true;
+    }
+    return !EnvSet("DISPLAY") && !EnvSet("WAYLAND_DISPLAY");
+}
+
+HWND CreateWindowHandle(WindowHandler handler) {
+    Core().AdoptGuiThreadIfUnset();
+    return Core().Create(std::move(handler));
+}
+
+bool DestroyWindow(HWND window) {
+    GuiCore& core = Core();
+    core.AdoptGuiThreadIfUnset();
+    // Only the GUI thread may destroy: handlers run there, and a destroy from elsewhere would race
+    // the handler it removes.
+    if (!core.OnGuiThread()) {
+        return false;
+    }
+    return core.Destroy(window);
+}
+
+bool IsWindow(HWND window) { return window != nullptr && Core().Exists(window); }
+
+bool ShowWindow(HWND window, bool show) { return Core().Show(window, show); }
+
+bool IsWindowVisible(HWND window) { return Core().Visible(window); }
+
+bool SendMessageChecked(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    GuiCore& core = Core();
+    if (core.OnGuiThread()) {
+        std::optional<LRESULT> value = core.CallHandler(window, message, wParam, lParam);
+        if (!value) {
+            return false;
+        }
+        if (result != nullptr) {
+            *result = *value;
+        }
+        return true;
+    }
+    return core.SendFromOtherThread(window, message, wParam, lParam, result);
+}
+
+LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    return SendMessageChecked(window, message, wParam, lParam, &result) ? result : 0;
+}
+
+bool PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return Core().Post(window, message, wParam, lParam);
+}
+
+bool RunOnGuiThread(std::function<void()> task) { return Core().Enqueue(std::move(task)); }
+
+bool SetTimer(HWND window, uintptr_t id, uint32_t periodMs) { return Core().StartTimer(window, id, periodMs); }
+
+bool KillTimer(HWND window, uintptr_t id) { return Core().StopTimer(window, id); }
+
+int RunMessageLoop() {
+    GuiCore& core = Core();
+    core.AdoptGuiThreadIfUnset();
+    const std::function<bool()> never = [] { return false; };
+    for (;;) {
+        int code = 0;
+        if (core.TakeQuitIfIdle(&code)) {
+            return code;
+        }
+        core.RunPass(never);
+        if (core.QuitPending()) {
+            continue;  // finish what was queued before the quit, without waiting
+        }
+        core.Backend().WaitForWork(core.NextTimerDue());
+    }
+}
+
+void PostQuitMessage(int code) { Core().RequestQuit(code); }
+
+bool PumpMessagesUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
+    GuiCore& core = Core();
+    core.AdoptGuiThreadIfUnset();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (done()) {
+            return true;
+        }
+        core.RunPass(done);
+        if (done()) {
+            return true;
+        }
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        // done() may turn true through another thread without any message reaching the loop, so
+        // it is looked at again at least every few milliseconds.
+        Clock::time_point wake = std::min(deadline, Clock::now() + kPumpPollInterval);
+        if (std::optional<Clock::time_point> timer = core.NextTimerDue()) {
+            wake = std::min(wake, *timer);
+        }
+        core.Backend().WaitForWork(wake);
+    }
+}
+
+void CloseOnTerminationSignals(HWND window) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    // Blocked here, so that every thread started later inherits the mask and the watcher's sigwait
+    // is the only place these signals are taken.
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    g_signalTarget.store(window);
+    std::call_once(g_signalWatcherStarted, [signals] {
+        std::thread(WatchTerminationSignals, signals).detach();
+    });
+}
+
+}  // namespace platform
