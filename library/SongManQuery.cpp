@@ -1,0 +1,227 @@
+// Catalogue queries: the four song orders, the two artist orders, searching and the result caches.
+//
+// The orders compare the records' precomputed code page 936 keys (sort_key, made at load time), which
+// gives the same order as comparing the texts with TextLess but converts nothing while sorting.
+//
+// Equal names. Taken literally, the comparisons "different artist records: compare their names" (and the
+// like for albums and titles) treat two different records with the same name as equal while still
+// ordering each of them against a third record; such a comparison is not a strict weak ordering, and
+// std::sort with it may misplace elements or run out of bounds. Each order below therefore compares whole
+// keys lexicographically, with the record's identity right after its name: wherever the plain comparison
+// puts one song before another, so does this one, and records with equal names are kept together in a
+// fixed order (artist id, album creation index, song id) instead of being mixed at random.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "library/SongMan.h"
+
+namespace {
+
+const std::string& ArtistKey(const Song* s) {
+    static const std::string empty;
+    return s->artist_ref != nullptr ? s->artist_ref->sort_key : empty;
+}
+int32_t ArtistId(const Song* s) { return s->artist_ref != nullptr ? s->artist_ref->id : 0; }
+const std::string& AlbumKey(const Song* s) {
+    static const std::string empty;
+    return s->album_ref != nullptr ? s->album_ref->sort_key : empty;
+}
+int32_t AlbumIndex(const Song* s) { return s->album_ref != nullptr ? s->album_ref->index : 0; }
+
+// Three-way comparisons, so each order reads as a list of keys.
+template <class T>
+int Cmp(const T& a, const T& b) {
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+// Order 0: artist, album, title.
+bool ByArtist(const Song* a, const Song* b) {
+    if (a->artist_ref != b->artist_ref) {
+        if (int c = Cmp(ArtistKey(a), ArtistKey(b))) return c < 0;
+        if (int c = Cmp(ArtistId(a), ArtistId(b))) return c < 0;
+        return std::less<const Artist*>()(a->artist_ref, b->artist_ref);
+    }
+    if (int c = Cmp(AlbumIndex(a), AlbumIndex(b))) return c < 0;
+    if (int c = Cmp(a->sort_key, b->sort_key)) return c < 0;
+    return a->id < b->id;
+}
+
+// Order 1: album, artist, title.
+bool ByAlbum(const Song* a, const Song* b) {
+    if (AlbumIndex(a) != AlbumIndex(b)) {
+        if (int c = Cmp(AlbumKey(a), AlbumKey(b))) return c < 0;
+        return AlbumIndex(a) < AlbumIndex(b);
+    }
+    if (a->artist_ref != b->artist_ref) {
+        if (int c = Cmp(ArtistId(a), ArtistId(b))) return c < 0;
+        return std::less<const Artist*>()(a->artist_ref, b->artist_ref);
+    }
+    if (int c = Cmp(a->sort_key, b->sort_key)) return c < 0;
+    return a->id < b->id;
+}
+
+// Order 2: title, artist, album.
+bool ByName(const Song* a, const Song* b) {
+    if (a->name != b->name) {
+        if (int c = Cmp(a->sort_key, b->sort_key)) return c < 0;
+        // Different titles with the same code page 936 bytes (characters that have no code): keep each
+        // title together.
+        return a->name < b->name;
+    }
+    if (a->artist_ref != b->artist_ref) {
+        if (int c = Cmp(ArtistId(a), ArtistId(b))) return c < 0;
+        return std::less<const Artist*>()(a->artist_ref, b->artist_ref);
+    }
+    if (int c = Cmp(AlbumIndex(a), AlbumIndex(b))) return c < 0;
+    return a->id < b->id;
+}
+
+// Order 3: extension, song id.
+bool ByExt(const Song* a, const Song* b) {
+    if (a->ext != b->ext) return a->ext < b->ext;
+    return a->id < b->id;
+}
+
+using SongLess = bool (*)(const Song*, const Song*);
+constexpr SongLess kSongOrders[4] = {ByArtist, ByAlbum, ByName, ByExt};
+
+bool EqualsIgnoringAsciiCase(const std::wstring& a, const wchar_t* b) {
+    const size_t n = std::wcslen(b);
+    if (a.size() != n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        wchar_t x = a[i], y = b[i];
+        if (x >= L'A' && x <= L'Z') x += L'a' - L'A';
+        if (y >= L'A' && y <= L'Z') y += L'a' - L'A';
+        if (x != y) return false;
+    }
+    return true;
+}
+
+int SongOrder(const std::wstring& sortName) {
+    if (EqualsIgnoringAsciiCase(sortName, L"album")) return 1;
+    if (EqualsIgnoringAsciiCase(sortName, L"name")) return 2;
+    if (EqualsIgnoringAsciiCase(sortName, L"ext")) return 3;
+    return 0;
+}
+
+// Search terms: runs of text between space, ",", tab, "-" and ":".
+std::vector<std::wstring> SplitTerms(const std::wstring& text) {
+    std::vector<std::wstring> terms;
+    size_t start = 0;
+    const wchar_t* separators = L" ,\t-:";
+    while (start < text.size()) {
+        const size_t begin = text.find_first_not_of(separators, start);
+        if (begin == std::wstring::npos) break;
+        size_t end = text.find_first_of(separators, begin);
+        if (end == std::wstring::npos) end = text.size();
+        terms.push_back(text.substr(begin, end - begin));
+        start = end;
+    }
+    return terms;
+}
+
+inline wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
+
+// True when `term` (already folded) occurs in `text`, folding A-Z to a-z in the text; every other code
+// unit compares exactly.
+bool ContainsFolded(const std::wstring& text, const std::wstring& term) {
+    const size_t n = text.size(), m = term.size();
+    if (m == 0) return true;
+    if (m > n) return false;
+    const wchar_t first = term[0];
+    for (size_t i = 0; i + m <= n; ++i) {
+        if (FoldAscii(text[i]) != first) continue;
+        size_t j = 1;
+        while (j < m && FoldAscii(text[i + j]) == term[j]) ++j;
+        if (j == m) return true;
+    }
+    return false;
+}
+
+// Artist order 0: category, then name; order 1: most songs first, then name. Equal keys fall back to the
+// artist id and then the list position, so the result is the same every time.
+bool ArtistByCategory(const Artist* a, const Artist* b) {
+    if (a->category != b->category) return a->category < b->category;
+    if (int c = Cmp(a->sort_key, b->sort_key)) return c < 0;
+    return a->id < b->id;
+}
+bool ArtistBySongCount(const Artist* a, const Artist* b) {
+    if (a->song_count != b->song_count) return a->song_count > b->song_count;
+    if (int c = Cmp(a->sort_key, b->sort_key)) return c < 0;
+    return a->id < b->id;
+}
+
+}  // namespace
+
+std::vector<Song*>* SongMan::QuerySongs(const std::wstring& query, const std::wstring& sort_name) {
+    const int order = SongOrder(sort_name);
+    const std::wstring key = query + L"|" + std::to_wstring(order) + L"|0";
+    if (std::vector<Song*>* cached = song_query_cache.Find(key)) return cached;
+
+    if (sorted_song_lists.size() < 4) sorted_song_lists.resize(4, nullptr);
+    std::vector<Song*>*& sorted = sorted_song_lists[static_cast<size_t>(order)];
+    if (sorted == nullptr) {
+        auto* list = new std::vector<Song*>(songs.begin(), songs.end());
+        std::sort(list->begin(), list->end(), kSongOrders[order]);
+        sorted = list;
+    }
+    std::vector<Song*>* result = FilterSongs(query, *sorted);
+    song_query_cache.Insert(key, result);
+    return result;
+}
+
+std::vector<Song*>* SongMan::FilterSongs(const std::wstring& query, const std::vector<Song*>& base) {
+    if (query.empty()) return new std::vector<Song*>(base);
+    std::vector<std::wstring> terms = SplitTerms(query);
+    for (std::wstring& term : terms) {
+        for (wchar_t& c : term) c = FoldAscii(c);
+    }
+    const bool duet = query == L"对唱" || query == L"合唱";
+
+    auto* result = new std::vector<Song*>();
+    for (Song* song : base) {
+        bool match = true;
+        for (const std::wstring& term : terms) {
+            if (!ContainsFolded(song->artist, term) &&
+                !(song->album_ref != nullptr && ContainsFolded(song->album_ref->name, term)) &&
+                !ContainsFolded(song->name, term) && !ContainsFolded(song->ext, term)) {
+                match = false;
+                break;
+            }
+        }
+        if (match || (duet && song->artist.find(L',') != std::wstring::npos)) result->push_back(song);
+    }
+    return result;
+}
+
+std::vector<Artist*>* SongMan::QueryArtists(const std::wstring& filter, const std::wstring& sort_name) {
+    const int order = EqualsIgnoringAsciiCase(sort_name, L"song_count") ? 1 : 0;
+    const std::wstring key = filter + L"|" + std::to_wstring(order);
+    if (std::vector<Artist*>* cached = artist_query_cache.Find(key)) return cached;
+
+    std::vector<Artist*> sorted(artists.begin(), artists.end());
+    std::sort(sorted.begin(), sorted.end(), order == 1 ? ArtistBySongCount : ArtistByCategory);
+    std::vector<Artist*>* result = FilterArtists(filter, sorted);
+    artist_query_cache.Insert(key, result);
+    return result;
+}
+
+std::vector<Artist*>* SongMan::FilterArtists(const std::wstring& filter, const std::vector<Artist*>& base) {
+    if (filter.empty()) return new std::vector<Artist*>(base);
+    const std::vector<std::wstring> terms = SplitTerms(filter);
+    auto* result = new std::vector<Artist*>();
+    for (Artist* artist : base) {
+        const wchar_t* category = ArtistCategoryName(artist->category);
+        const wchar_t* region = ArtistRegionName(artist->region);
+        bool match = true;
+        for (const std::wstring& term : terms) {
+            if (term != category && term != region) {
+                match = false;
+                break;
+            }
+        }
+        if (match) result->push_back(artist);
+    }
+    return result;
+}
