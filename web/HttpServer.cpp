@@ -379,8 +379,10 @@ bool HttpServer::WorkerThread::ReadLine(std::string* line) {
 
         const int64_t left = m_deadlineMs - NowMs();
         if (left <= 0) return false;
-        if (left < static_cast<int64_t>(limits.idleTimeoutMs)) {
-            // Part of the request arrived already: the rest must come within what is left.
+        // Once part of the request has taken a while to arrive, the rest must come within what is
+        // left. The slack keeps the ordinary request, read at once, free of extra system calls.
+        const int64_t idle = limits.idleTimeoutMs;
+        if (left < idle - std::min<int64_t>(idle / 8, 1000)) {
             SetTimeout(connection.socket, SO_RCVTIMEO, static_cast<uint32_t>(left));
             m_receiveTimeoutShortened = true;
         }
