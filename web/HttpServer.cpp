@@ -298,7 +298,7 @@ void HttpServer::ServeAccepted(int socket) {
         m_busyCount.fetch_add(1);
         m_workers.push_back(worker);
     }
-    if (worker->Start()) return;  // the worker now belongs to its thread
+    if (StartWorker(worker)) return;  // the worker now belongs to its thread
 
     // The thread could not be created: the worker never runs, so take it back out and close the
     // connection, or Stop would wait for it for ever.

@@ -148,6 +148,11 @@ protected:
     void IncrementBusy() { m_busyCount.fetch_add(1); }
     void DecrementBusy() { m_busyCount.fetch_sub(1); }
 
+    // Starts a new worker's thread; false when the thread could not be created (the server then closes
+    // that connection and drops the worker). Called by the accepting thread. Tests override it to
+    // make thread creation fail.
+    virtual bool StartWorker(WorkerThread* worker) { return worker->Start(); }
+
 private:
     uint32_t Run() override;  // the accepting loop
     int Listen(std::string* error);

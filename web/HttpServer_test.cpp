@@ -242,6 +242,14 @@ uint16_t StartServer(HttpServer& server) {
     return port;
 }
 
+// Waits up to a second for the server's busy count to come down to `count`; returns the count.
+int32_t SettleBusy(const HttpServer& server, int32_t count) {
+    for (int i = 0; i < 500 && server.BusyCount() > count; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return server.BusyCount();
+}
+
 // An orderly client still gets its answer.
 void ExpectServes(uint16_t port) {
     Client client(port);
@@ -438,6 +446,42 @@ TEST(HttpServerLifecycle, BurstOfSimultaneousConnectionsIsServed) {
     EXPECT_EQ(server.BusyCount(), 0);
 }
 
+// Thread creation fails for the first `failures` connections.
+class NoThreadServer final : public HttpServer {
+public:
+    explicit NoThreadServer(int failures) : failures_(failures) {}
+    ~NoThreadServer() override { Stop(10000); }
+
+protected:
+    bool StartWorker(WorkerThread* worker) override {
+        if (failures_.fetch_sub(1) > 0) return false;
+        return HttpServer::StartWorker(worker);
+    }
+
+private:
+    std::atomic<int> failures_;
+};
+
+TEST(HttpServerLifecycle, ConnectionWithoutAThreadIsClosedAndForgotten) {
+    NoThreadServer server(3);
+    const uint16_t port = StartServer(server);
+    for (int i = 0; i < 3; ++i) {
+        Client client(port);
+        client.Send("GET /x HTTP/1.1\r\n\r\n");
+        std::string before;
+        EXPECT_TRUE(client.WaitClosed(&before));
+        EXPECT_EQ(before, "");
+    }
+    EXPECT_EQ(SettleBusy(server, 0), 0);
+    Client client(port);
+    ASSERT_TRUE(client.Send("GET /x HTTP/1.1\r\n\r\n"));
+    const std::string expected = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nContent-Type: text/plain\r\n\r\n";
+    EXPECT_EQ(client.Read(expected.size()), expected);
+    server.Stop(10000);  // would wait for ever if a dropped worker were still counted
+    EXPECT_EQ(server.BusyCount(), 0);
+    EXPECT_TRUE(client.WaitClosed());
+}
+
 // --- hostile clients: each is cut off, and the server goes on serving and stops ----------------------
 
 class HttpServerHostile : public ::testing::Test {
@@ -532,10 +576,7 @@ TEST_F(HttpServerHostile, ClientVanishingMidRequestIsNotAnswered) {
         client.Close();
     }
     // Each worker ends: only the orderly client of TearDown remains counted once it connects.
-    for (int i = 0; i < 500 && server_.BusyCount() > 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    EXPECT_EQ(server_.BusyCount(), 0);
+    EXPECT_EQ(SettleBusy(server_, 0), 0);
     EXPECT_EQ(server_.handled.load(), 0);
 }
 
@@ -558,14 +599,10 @@ TEST_F(HttpServerHostile, ConnectionsPastTheWorkerBoundAreClosedAtOnce) {
     ASSERT_TRUE(held[3]->Send("GET /again HTTP/1.1\r\n\r\n"));
     EXPECT_EQ(held[3]->Read(Answer("0 /again").size()), Answer("0 /again"));
     held[0]->Close();
-    for (int i = 0; i < 500 && server_.BusyCount() > 7; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    ASSERT_EQ(SettleBusy(server_, 7), 7);
     ExpectServes(port_);
     held.clear();
-    for (int i = 0; i < 500 && server_.BusyCount() > 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    EXPECT_EQ(SettleBusy(server_, 0), 0);
 }
 
 }  // namespace
