@@ -32,6 +32,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstddef>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -39,6 +40,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,13 +71,6 @@ std::wstring Fold(std::wstring_view s) {
     std::wstring out(s);
     for (wchar_t& c : out) c = FoldChar(c);
     return out;
-}
-
-bool EqualFolded(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (FoldChar(a[i]) != FoldChar(b[i])) return false;
-    return true;
 }
 
 bool IsValidCodePoint(uint32_t c) { return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF); }
@@ -206,8 +201,9 @@ bool NormalizeKey(std::wstring_view key, std::wstring* spelled) {
 }
 
 struct Key {
-    std::wstring path;  // the spelled path below the root; "" for the root
+    std::wstring path;             // the spelled path below the root; "" for the root
     std::vector<RegValue> values;  // in creation order
+    std::unordered_map<std::wstring, size_t> index;  // folded value name -> position in `values`
 };
 
 using KeyMap = std::map<std::wstring, Key, PathLess>;  // folded path -> key
@@ -245,22 +241,36 @@ Key& CreateKeyPath(KeyMap& keys, const std::wstring& spelled, bool* created) {
     return *current;
 }
 
-RegValue* FindValue(Key& key, std::wstring_view name) {
-    for (RegValue& v : key.values)
-        if (EqualFolded(v.name, name)) return &v;
-    return nullptr;
+const RegValue* FindValue(const Key& key, std::wstring_view name) {
+    const auto it = key.index.find(Fold(name));
+    return it == key.index.end() ? nullptr : &key.values[it->second];
 }
 
 // Sets a value, keeping the spelling and position of an existing value with that name.
 bool SetValue(Key& key, RegValue value) {
-    if (RegValue* old = FindValue(key, value.name)) {
-        if (old->type == value.type && old->text == value.text && old->dword == value.dword) return false;
-        old->type = value.type;
-        old->text = std::move(value.text);
-        old->dword = value.dword;
+    std::wstring folded = Fold(value.name);
+    const auto it = key.index.find(folded);
+    if (it != key.index.end()) {
+        RegValue& old = key.values[it->second];
+        if (old.type == value.type && old.text == value.text && old.dword == value.dword) return false;
+        old.type = value.type;
+        old.text = std::move(value.text);
+        old.dword = value.dword;
         return true;
     }
+    key.index.emplace(std::move(folded), key.values.size());
     key.values.push_back(std::move(value));
+    return true;
+}
+
+bool EraseValue(Key& key, std::wstring_view name) {
+    const auto it = key.index.find(Fold(name));
+    if (it == key.index.end()) return false;
+    const size_t pos = it->second;
+    key.index.erase(it);
+    key.values.erase(key.values.begin() + static_cast<std::ptrdiff_t>(pos));
+    for (auto& [folded, at] : key.index)
+        if (at > pos) --at;
     return true;
 }
 
@@ -803,12 +813,10 @@ LSTATUS RegQueryValue(RegRoot root, std::wstring_view key, std::wstring_view nam
     const auto hive = CurrentHive(root, RegHivePath(root));
     const Key* k = FindKey(*hive, spelled);
     if (k == nullptr) return ERROR_FILE_NOT_FOUND;
-    for (const RegValue& v : k->values) {
-        if (!EqualFolded(v.name, name)) continue;
-        if (value != nullptr) *value = v;
-        return ERROR_SUCCESS;
-    }
-    return ERROR_FILE_NOT_FOUND;
+    const RegValue* v = FindValue(*k, name);
+    if (v == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (value != nullptr) *value = *v;
+    return ERROR_SUCCESS;
 }
 
 LSTATUS RegQueryValueBytes(RegRoot root, std::wstring_view key, std::wstring_view name, uint32_t* type,
@@ -849,14 +857,9 @@ LSTATUS RegDeleteValue(RegRoot root, std::wstring_view key, std::wstring_view na
     return ModifyHive(root, [&](KeyMap& keys, bool* changed) {
         const auto it = keys.find(Fold(spelled));
         if (it == keys.end()) return ERROR_FILE_NOT_FOUND;
-        auto& values = it->second.values;
-        for (auto v = values.begin(); v != values.end(); ++v) {
-            if (!EqualFolded(v->name, name)) continue;
-            values.erase(v);
-            *changed = true;
-            return ERROR_SUCCESS;
-        }
-        return ERROR_FILE_NOT_FOUND;
+        if (!EraseValue(it->second, name)) return ERROR_FILE_NOT_FOUND;
+        *changed = true;
+        return ERROR_SUCCESS;
     });
 }
 
@@ -870,6 +873,7 @@ LSTATUS RegDeleteTree(RegRoot root, std::wstring_view key) {
             Key& rootKey = keys.at(std::wstring());
             *changed = keys.size() > 1 || !rootKey.values.empty();
             rootKey.values.clear();
+            rootKey.index.clear();
             keys.erase(std::next(keys.begin()), keys.end());
             return ERROR_SUCCESS;
         }
