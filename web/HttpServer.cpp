@@ -278,6 +278,19 @@ uint32_t HttpServer::Run() {
 }
 
 void HttpServer::ServeAccepted(int socket) {
+    WorkerThread* worker = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_workersLock);
+        if (m_acceptClosed || m_workers.size() >= m_limits.maxWorkers) {
+            close(socket);  // stopping, or the bound of live connections is reached
+            return;
+        }
+        auto connection = std::make_unique<HttpConnection>();
+        connection->socket = socket;
+        worker = new WorkerThread(std::move(connection), this);
+        m_busyCount.fetch_add(1);
+        m_workers.push_back(worker);
+    }
     const int on = 1;
     // Every response goes out in one send; there is nothing to gain from holding its tail back.
     setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -285,19 +298,6 @@ void HttpServer::ServeAccepted(int socket) {
     SetTimeout(socket, SO_SNDTIMEO, m_limits.idleTimeoutMs);
     SetTimeout(socket, SO_RCVTIMEO, m_limits.idleTimeoutMs);
 
-    auto connection = std::make_unique<HttpConnection>();
-    connection->socket = socket;
-    WorkerThread* worker = nullptr;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_workersLock);
-        if (m_acceptClosed || m_workers.size() >= m_limits.maxWorkers) {
-            close(socket);
-            return;
-        }
-        worker = new WorkerThread(std::move(connection), this);
-        m_busyCount.fetch_add(1);
-        m_workers.push_back(worker);
-    }
     if (StartWorker(worker)) return;  // the worker now belongs to its thread
 
     // The thread could not be created: the worker never runs, so take it back out and close the
@@ -401,7 +401,7 @@ bool HttpServer::WorkerThread::ReadLine(std::string* line) {
     }
 }
 
-uint32_t HttpServer::WorkerThread::Run() {
+void HttpServer::WorkerThread::Serve() {
     HttpServer* const server = m_server;
     const HttpServerLimits& limits = server->m_limits;
     std::vector<std::string> lines;
@@ -439,11 +439,11 @@ uint32_t HttpServer::WorkerThread::Run() {
         try {
             server->HandleRequest(request, response);
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "Web server: request for \"%s\" failed: %s\n", request.url.c_str(),
-                         e.what());
+            // The handler's failure ends this connection only; the jukebox goes on.
+            std::fprintf(stderr, "Web server: a request failed: %s\n", e.what());
             break;
         } catch (...) {
-            std::fprintf(stderr, "Web server: request for \"%s\" failed\n", request.url.c_str());
+            std::fprintf(stderr, "Web server: a request failed\n");
             break;
         }
         const std::string bytes = SerializeResponse(response);
@@ -458,6 +458,17 @@ uint32_t HttpServer::WorkerThread::Run() {
             sent += static_cast<std::size_t>(n);
         }
         if (sent < bytes.size()) break;
+    }
+}
+
+uint32_t HttpServer::WorkerThread::Run() {
+    HttpServer* const server = m_server;
+    try {
+        Serve();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Web server: connection ended by an error: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "Web server: connection ended by an error\n");
     }
     server->CloseConnection(this);
     OnExit();  // deletes this worker

@@ -100,6 +100,8 @@ public:
         // Reads one line into *line; false when the connection must end (peer closed, receive failed
         // or timed out, line over its cap, or the server shut the socket down).
         bool ReadLine(std::string* line);
+        // Reads requests and answers them until the connection must end.
+        void Serve();
 
         // Owned. Set to null, under the server's m_workersLock, once the socket is closed.
         std::unique_ptr<HttpConnection> m_connection;

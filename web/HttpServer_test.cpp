@@ -150,6 +150,10 @@ protected:
         handled.fetch_add(1);
         if (request.urlPath == "/empty") return;
         if (request.urlPath == "/throw") throw std::runtime_error("handler failed");
+        if (request.urlPath == "/big") {
+            response.body.assign(4 << 20, 'b');
+            return;
+        }
         if (request.urlPath == "/slow") {
             IncrementBusy();
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -347,12 +351,26 @@ TEST(HttpServerLifecycle, StopWaitsForACountedRequestInProgress) {
     TestServer server;
     Client client(StartServer(server));
     ASSERT_TRUE(client.Send("GET /slow HTTP/1.1\r\n\r\n"));
-    while (server.handled.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 5000 && server.handled.load() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     server.Stop(10000);
     EXPECT_EQ(server.BusyCount(), 0);
     // The handler finished before Stop returned; its answer may or may not have reached the client
     // (the socket was shut down meanwhile), but the connection is closed.
     EXPECT_TRUE(client.WaitClosed());
+}
+
+TEST(HttpServerLifecycle, StopWakesAWorkerBlockedSendingToAClientThatDoesNotRead) {
+    TestServer server;
+    Client client(StartServer(server));
+    ASSERT_TRUE(client.Send("GET /big HTTP/1.1\r\n\r\nGET /big HTTP/1.1\r\n\r\nGET /big HTTP/1.1\r\n\r\n"));
+    for (int i = 0; i < 5000 && server.handled.load() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // 12 MiB never fit the buffers
+    server.Stop(10000);  // the idle time-out (300 s) would end the send only much later
+    EXPECT_EQ(server.BusyCount(), 0);
 }
 
 TEST(HttpServerLifecycle, StopBeforeAnyClientAndRestart) {
