@@ -5,7 +5,6 @@
 #include "platform/Tick.h"
 
 #include <climits>
-#include <cwchar>
 #include <utility>
 
 namespace {

@@ -21,11 +21,18 @@
 // version is ever lost. A hive that exists but cannot be read at all (a directory, a device, a read
 // error) reads as empty and is never written over: writes fail with ERROR_ACCESS_DENIED.
 //
-// Caching: each root keeps the parsed hive with the file's device, inode, size and modification time
-// (ns). A read only stats the file and reuses the parse while those are unchanged. Because file-system
-// time stamps are coarse, a file whose modification time lies within kRacyMarginNs of the moment it
-// was read is not trusted and is read again on the next call, so a quick sequence of writes that
-// reuses an inode with an equal size can never hide behind an equal time stamp.
+// Key paths: an empty component (a leading or doubled separator) and line breaks or zeros in a key
+// name are refused with ERROR_INVALID_PARAMETER; one trailing separator is ignored.
+//
+// Writes: a call that would change nothing (the same value again, an existing key) does not touch
+// the file, so pollers see no change. A new hive is made with mode 0644 (less the umask); a rewrite
+// keeps the old file's mode.
+//
+// Caching: each root keeps the parsed hive with the file's device, inode, size, modification time and
+// change time (ns). A read only stats the file and reuses the parse while those are unchanged. Because
+// file-system time stamps are coarse, a file whose modification time lies within kRacyMarginNs of the
+// moment it was read is not trusted and is read again on the next call, so a quick sequence of
+// writes that reuses an inode with an equal size can never hide behind an equal time stamp.
 #include "platform/Registry.h"
 
 #include "platform/FileSystem.h"
