@@ -16,7 +16,7 @@ set -uo pipefail
 export LC_ALL=C.UTF-8
 
 DEMO=${1:-"$(cd "$(dirname "$0")/.." && pwd)/demo"}
-DEMO=$(cd "$DEMO" && pwd) || { echo "check-demo: no folder $1" >&2; exit 2; }
+DEMO=$(cd "$DEMO" 2>/dev/null && pwd) || { echo "check-demo: no folder $1" >&2; exit 2; }
 for tool in gst-discoverer-1.0 gst-launch-1.0 sox soxi iconv; do
   command -v "$tool" >/dev/null || { echo "check-demo: $tool is missing" >&2; exit 2; }
 done

@@ -201,7 +201,7 @@ encode() {
 write_bytes() {
   local hex=$3 esc='' i
   for ((i = 0; i < ${#hex}; i += 2)); do esc+="\\x${hex:i:2}"; done
-  printf "$esc" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+  printf '%b' "$esc" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
 }
 
 # fix_asf_ids FILE SEED: asfmux stamps each file with a random file id and the current time. Replace both
