@@ -2,8 +2,11 @@
 //
 // Like the platform converters, a conversion never fails on one bad character: an undecodable byte
 // sequence or an unmappable character becomes "?" and conversion goes on. Only an unknown code page
-// gives an empty result. Thread-safe: conversion descriptors are cached per thread, so converting a
-// short text costs no iconv_open.
+// gives an empty result. A double-byte lead byte followed by a byte of the trail range counts as one
+// broken character (one "?"); any other bad byte is one "?", so an ASCII byte after a stray lead byte
+// survives; a broken UTF-8 sequence is one "?" per lead byte with its continuation bytes.
+// Thread-safe: conversion descriptors are cached per thread, so converting a short text costs no
+// iconv_open; pure ASCII skips iconv altogether.
 #pragma once
 
 #include <string>

@@ -3,8 +3,12 @@
 // A message box is a GTK dialog on a desktop and the text on standard error when headless. Shell
 // "open" runs xdg-open, detached. Tests capture both: in-process with the hooks below, or across
 // processes with SINJO_CAPTURE=<file>, which appends one line per call instead of showing anything:
-//   "messagebox\t<caption>\t<text>\t<type>" or "open\t<target>" (UTF-8, newlines in text as "\n").
-// Thread-safe.
+//   "messagebox\t<caption>\t<text>\t<type>" or "open\t<target>" (UTF-8, newlines in text as "\n",
+//   carriage returns as "\r" and tabs as "\t"; <type> in decimal; the target exactly as given).
+// Each line is appended with O_APPEND in one write, so lines from several threads or processes stay
+// whole. A message box whose capture line cannot be written goes to standard error instead.
+// Thread-safe: the hooks are guarded by a lock and called without it held.
+// Precedence: hook, then capture file, then the real thing.
 #pragma once
 
 #include <functional>
@@ -23,6 +27,9 @@ using MessageBoxHook = std::function<int(std::wstring_view text, std::wstring_vi
 void SetMessageBoxHook(MessageBoxHook hook);  // an empty hook restores the default
 
 // Opens a web address or a file (path text) with the desktop's handler; false when that could not start.
+// Path text is mapped with NativePath; a URI ("http://...") passes as it is. xdg-open runs in its own
+// session with standard streams on /dev/null, no inherited descriptors, blocked or ignored signals,
+// and no zombie left behind; true means it was started, not that it found a handler.
 bool ShellOpen(std::wstring_view target);
 using ShellOpenHook = std::function<bool(std::wstring_view target)>;
 void SetShellOpenHook(ShellOpenHook hook);

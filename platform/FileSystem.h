@@ -35,6 +35,10 @@ constexpr uint32_t FILE_ATTRIBUTE_HIDDEN = 0x2;
 constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
 
+// Filled from stat (links followed). Folders report size 0. FILE_ATTRIBUTE_READONLY means no write
+// permission bit is set; FILE_ATTRIBUTE_NORMAL stands alone when no other bit applies. The creation
+// time is the birth time where the file system records one, else the older of the change and write
+// times.
 struct FileInfo {
     std::wstring name;          // last path component
     uint64_t size = 0;          // bytes
@@ -54,17 +58,22 @@ int64_t UnixNanosFromFileTime(uint64_t fileTime);
 bool GetFileInfo(std::wstring_view path, FileInfo* info);
 
 // The entries of a directory in the order the file system lists them, without "." and "..";
-// false when the directory cannot be read.
+// false when the directory cannot be read. An entry that cannot be examined (a dangling link, one
+// removed meanwhile) is left out, since nothing could open it. Names are read as UTF-8; bytes that
+// are not valid UTF-8 show as "?".
 bool ListDirectory(std::wstring_view dir, std::vector<FileInfo>* entries);
 
-// True when the file can be opened for reading.
+// True when the file can be opened for reading; a folder is not a readable file. Never blocks (FIFOs).
 bool CanOpenForRead(std::wstring_view path);
 
-// fopen by path text; null on failure.
+// fopen by path text, close-on-exec; null on failure, and for a folder (errno EISDIR).
 FILE* OpenFile(std::wstring_view path, const char* mode);
 
 // Moves (renames) a file. Never replaces an existing target: if `to` exists the move fails.
-// `error` receives an errno value on failure (EEXIST for an existing target).
+// `error` receives an errno value on failure (EEXIST for an existing target). Uses an atomic
+// no-replace rename; where the file system lacks one, link + unlink; where it lacks hard links too,
+// a check for the target followed by rename (a target created in between could then be replaced).
+// Moves across file systems fail with EXDEV.
 bool MoveFileNoReplace(std::wstring_view from, std::wstring_view to, int* error = nullptr);
 
 // The user's temporary folder ($TMPDIR, else /tmp), as path text without a trailing separator.
@@ -72,7 +81,8 @@ std::wstring TempFolder();
 
 // Creates a new, empty, uniquely named file in `dir` whose name is the first three characters of
 // `prefix`, four hexadecimal digits and ".tmp" (the platform's temporary-name rule); returns its
-// path text (dir + "/" + name), or an empty text when none can be made.
+// path text (dir + "/" + name), or an empty text when none can be made. The digits are upper-case
+// hexadecimal; the file is created with O_EXCL (mode 0600), so a name is never handed out twice.
 std::wstring CreateUniqueTempFile(std::wstring_view dir, std::wstring_view prefix);
 
 }  // namespace platform
