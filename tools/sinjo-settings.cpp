@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
             std::printf("%s\n", ToUtf8(value.text).c_str());
             continue;
         }
-        updates.emplace_back(FromUtf8(std::string(argv[i], eq)), FromUtf8(eq + 1));
+        updates.emplace_back(FromUtf8(std::string(argv[i], static_cast<size_t>(eq - argv[i]))), FromUtf8(eq + 1));
     }
     if (!updates.empty() && RegSetStrings(RegRoot::CurrentUser, kOptionsKey, updates) != ERROR_SUCCESS) {
         std::fprintf(stderr, "sinjo-settings: the settings could not be written to %s\n",
