@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <map>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -87,18 +88,29 @@ public:
 
     uint64_t Size() const { return m_size; }
 
-    // The next piece (at most 258 bytes, ending with its line feed if it has one); false at the end.
-    bool NextPiece(std::string_view* piece) {
+    // One piece: at most 258 bytes, ending with its line feed if it has one. `text` is the part before
+    // the first zero byte (all of it when there is none).
+    struct Piece {
+        std::string_view bytes;
+        std::string_view text;
+    };
+
+    // Every piece that the buffer now holds whole, in order (at least one unless the file has ended);
+    // false at the end. The views stay valid until the next call.
+    bool NextPieces(std::vector<Piece>* pieces) {
+        pieces->clear();
         if (m_end - m_begin < kMaxPiece && !m_eof) Fill();
-        if (m_begin == m_end) return false;
-        const char* start = m_buffer.data() + m_begin;
-        const size_t avail = std::min(kMaxPiece, m_end - m_begin);
-        const void* lf = memchr(start, '\n', avail);
-        const size_t length = lf ? static_cast<size_t>(static_cast<const char*>(lf) - start) + 1 : avail;
-        m_begin += length;
-        const void* nul = memchr(start, '\0', length);
-        *piece = std::string_view(start, nul ? static_cast<size_t>(static_cast<const char*>(nul) - start) : length);
-        return true;
+        while (m_begin < m_end && (m_end - m_begin >= kMaxPiece || m_eof)) {
+            const char* start = m_buffer.data() + m_begin;
+            const size_t avail = std::min(kMaxPiece, m_end - m_begin);
+            const void* lf = memchr(start, '\n', avail);
+            const size_t length = lf ? static_cast<size_t>(static_cast<const char*>(lf) - start) + 1 : avail;
+            m_begin += length;
+            const void* nul = memchr(start, '\0', length);
+            const size_t visible = nul ? static_cast<size_t>(static_cast<const char*>(nul) - start) : length;
+            pieces->push_back({std::string_view(start, length), std::string_view(start, visible)});
+        }
+        return !pieces->empty();
     }
 
 private:
@@ -156,29 +168,32 @@ private:
     bool m_pendingCR = false;
 };
 
-// One piece of an index file, converted and split into fields. `fields` view `text`; `byte_fields` view
-// the piece's bytes and match `fields` one for one when `clean` is set (the text holds no "?", so no byte
-// sequence was replaced in the conversion and each field's bytes are its code page 936 form; "," and the
-// double quote never occur inside a double-byte character, whose second byte is 0x40 or above).
+// One line (piece) of an index file, converted and split into fields. `fields` view `text`. When `clean`
+// is set (the text holds no "?", so the converter replaced nothing), the piece's bytes split the same way
+// give the same fields in their exact code page 936 form: "," and the double quote are single bytes below
+// 0x40 and never occur inside a double-byte character (its second byte is 0x40 or above).
 struct IndexLine {
     std::string_view bytes;
-    std::wstring text;
-    std::vector<std::wstring_view> fields;
-    std::vector<std::string_view> byte_fields;
+    std::wstring_view text;
+    std::vector<std::wstring_view> fields;  // the first `wanted` fields at most (see ForEachIndexLine)
     bool clean = false;
 };
 
-bool IsFieldSeparator(wchar_t c) { return c == L',' || c == L'"'; }
-bool IsFieldSeparator(char c) { return c == ',' || c == '"'; }
+template <class Char>
+bool IsFieldSeparator(Char c) {
+    return c == Char(',') || c == Char('"');
+}
 
 // Fields are the maximal runs of characters other than "," and the double quote; empty fields do not
 // exist, so ",," counts as one separator and quotes never protect a comma.
-template <class View, class Out>
-void SplitFields(View text, Out* fields) {
+// Only the first `limit` fields are collected; a caller that needs fields 0 to n-1 and must know whether
+// the line has at least n fields passes n.
+template <class View>
+void SplitFields(View text, std::vector<View>* fields, size_t limit) {
     fields->clear();
     size_t i = 0;
     const size_t n = text.size();
-    while (i < n) {
+    while (i < n && fields->size() < limit) {
         while (i < n && IsFieldSeparator(text[i])) ++i;
         const size_t start = i;
         while (i < n && !IsFieldSeparator(text[i])) ++i;
@@ -186,17 +201,70 @@ void SplitFields(View text, Out* fields) {
     }
 }
 
-bool ReadIndexLine(IndexFile& file, IndexLine* line) {
-    if (!file.NextPiece(&line->bytes)) return false;
-    line->text = platform::MultiByteToWide(platform::CP_GBK, line->bytes);
-    SplitFields(std::wstring_view(line->text), &line->fields);
-    // Any "?" may stand for a replaced byte sequence; such rare lines take the slow path for sort keys.
-    line->clean = line->text.find(L'?') == std::wstring::npos;
-    if (line->clean) {
-        SplitFields(line->bytes, &line->byte_fields);
-        if (line->byte_fields.size() != line->fields.size()) line->clean = false;
+// Field `index` of a line's bytes (empty when the line has fewer fields).
+std::string_view ByteField(std::string_view bytes, size_t index) {
+    size_t i = 0;
+    const size_t n = bytes.size();
+    for (size_t field = 0;; ++field) {
+        while (i < n && IsFieldSeparator(bytes[i])) ++i;
+        const size_t start = i;
+        while (i < n && !IsFieldSeparator(bytes[i])) ++i;
+        if (i == start) return {};
+        if (field == index) return bytes.substr(start, i - start);
     }
-    return true;
+}
+
+// Calls handle(const IndexLine&) for every line of the file, in order, with the first `wanted` fields.
+//
+// Each line's bytes are converted from code page 936 as a whole. To keep the converter's per-call cost
+// off every line, consecutive lines that end with a line feed (and hold no zero byte) are converted in one
+// call and cut apart again at the line feeds. That gives exactly the per-line result: a line feed is a
+// single byte that is never part of a double-byte character, and the converter replaces an invalid lead
+// byte before it by one "?" without consuming it. Other lines (cut at 258 bytes, the last line without a
+// line feed, lines with a zero byte) are converted alone.
+template <class Handler>
+void ForEachIndexLine(IndexFile& file, size_t wanted, Handler handle) {
+    // Lines converted per call: enough to make the call's cost vanish, few enough that the wide buffer
+    // stays small (freeing a large block makes the allocator sweep all its small free blocks).
+    constexpr size_t kRunPieces = 32;
+    std::vector<IndexFile::Piece> pieces;
+    std::wstring wide;
+    IndexLine line;
+    auto emit = [&](std::string_view bytes, std::wstring_view text) {
+        line.bytes = bytes;
+        line.text = text;
+        SplitFields(text, &line.fields, wanted);
+        line.clean = text.find(L'?') == std::wstring_view::npos;
+        handle(static_cast<const IndexLine&>(line));
+    };
+    auto simple = [](const IndexFile::Piece& p) {
+        return p.text.size() == p.bytes.size() && !p.bytes.empty() && p.bytes.back() == '\n';
+    };
+    while (file.NextPieces(&pieces)) {
+        size_t i = 0;
+        while (i < pieces.size()) {
+            if (!simple(pieces[i])) {
+                wide = platform::MultiByteToWide(platform::CP_GBK, pieces[i].text);
+                emit(pieces[i].text, wide);
+                ++i;
+                continue;
+            }
+            size_t j = i;
+            while (j < pieces.size() && j - i < kRunPieces && simple(pieces[j])) ++j;
+            // Pieces are consecutive in the buffer, so a run of them is one byte range.
+            const char* first = pieces[i].bytes.data();
+            const char* last = pieces[j - 1].bytes.data() + pieces[j - 1].bytes.size();
+            wide = platform::MultiByteToWide(platform::CP_GBK, std::string_view(first, static_cast<size_t>(last - first)));
+            size_t at = 0;
+            for (size_t k = i; k < j; ++k) {
+                size_t lf = wide.find(L'\n', at);
+                if (lf == std::wstring::npos) lf = wide.size() - 1;  // cannot happen: one line feed a piece
+                emit(pieces[k].bytes, std::wstring_view(wide).substr(at, lf + 1 - at));
+                at = lf + 1;
+            }
+            i = j;
+        }
+    }
 }
 
 // A decimal signed integer: leading white space, an optional sign, then digits up to the first
@@ -218,13 +286,40 @@ int32_t ParseIndexNumber(std::wstring_view text) {
     return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
-// A field's text, without the line feed that ended the line.
-std::wstring_view FieldText(std::wstring_view field) {
-    if (!field.empty() && field.back() == L'\n') field.remove_suffix(1);
-    return field;
-}
-std::string_view FieldBytes(std::string_view field) {
-    if (!field.empty() && field.back() == '\n') field.remove_suffix(1);
+// A read-only copy of an id-to-artist map laid out for fast lookups: a table indexed by id when the ids
+// are dense enough, else a sorted array searched by halves.
+class ArtistIdIndex final {
+public:
+    explicit ArtistIdIndex(const std::map<int32_t, Artist*>& byId) {
+        if (byId.empty()) return;
+        const int64_t low = byId.begin()->first;
+        const int64_t high = byId.rbegin()->first;
+        if (low >= 0 && high < static_cast<int64_t>(byId.size()) * 8 + 4096) {
+            m_table.assign(static_cast<size_t>(high) + 1, nullptr);
+            for (const auto& [id, artist] : byId) m_table[static_cast<size_t>(id)] = artist;
+        } else {
+            m_sorted.assign(byId.begin(), byId.end());
+        }
+    }
+
+    Artist* Find(int32_t id) const {
+        if (!m_table.empty()) {
+            return id >= 0 && static_cast<size_t>(id) < m_table.size() ? m_table[static_cast<size_t>(id)] : nullptr;
+        }
+        auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), id,
+                                   [](const std::pair<int32_t, Artist*>& e, int32_t key) { return e.first < key; });
+        return it != m_sorted.end() && it->first == id ? it->second : nullptr;
+    }
+
+private:
+    std::vector<Artist*> m_table;
+    std::vector<std::pair<int32_t, Artist*>> m_sorted;
+};
+
+// A field without the line feed that ended the line.
+template <class View>
+View FieldText(View field) {
+    if (!field.empty() && field.back() == typename View::value_type('\n')) field.remove_suffix(1);
     return field;
 }
 
@@ -241,11 +336,11 @@ std::vector<std::wstring> SplitRuns(std::wstring_view text, std::wstring_view se
     return parts;
 }
 
-// Sort key of a field: the line's own bytes when the line converted without a substitution (then the
-// bytes are exactly what converting the text back would give), else a fresh conversion.
-std::string SortKeyOf(const IndexLine& line, size_t field, std::wstring_view text) {
-    if (line.clean && field < line.byte_fields.size()) return std::string(FieldBytes(line.byte_fields[field]));
-    return TextKey(text);
+// Sort key of field `index` of a line: its own bytes when the line converted cleanly, else a conversion
+// of its text back to code page 936.
+std::string SortKeyOf(const IndexLine& line, size_t index) {
+    if (line.clean) return std::string(FieldText(ByteField(line.bytes, index)));
+    return TextKey(FieldText(line.fields[index]));
 }
 
 }  // namespace
@@ -300,24 +395,22 @@ bool SongMan::LoadArtists(const std::wstring& file) {
     IndexFile index;
     if (!index.Open(file)) return false;
 
-    IndexLine line;
-    while (ReadIndexLine(index, &line)) {
-        if (line.fields.size() < 5) continue;
+    ForEachIndexLine(index, 5, [&](const IndexLine& line) {
+        if (line.fields.size() < 5) return;
         const int32_t id = ParseIndexNumber(line.fields[0]);
-        if (id < 1) continue;
+        if (id < 1) return;
 
         auto* artist = new Artist;
         artist->id = id;
-        const std::wstring_view name = FieldText(line.fields[1]);
-        artist->name.assign(name);
-        artist->sort_key = SortKeyOf(line, 1, name);
+        artist->name.assign(FieldText(line.fields[1]));
+        artist->sort_key = SortKeyOf(line, 1);
         artist->category = ParseIndexNumber(line.fields[3]);
         artist->region = ParseIndexNumber(line.fields[4]);
         if (id > max_artist_id) max_artist_id = id;
         artists.push_back(artist);
         artists_by_name[artist->name] = artist;
         artists_by_id[id] = artist;
-    }
+    });
     return true;
 }
 
@@ -339,13 +432,19 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file) {
     // A song line is about 60 bytes or more; reserving from the file size avoids regrowing a large list.
     songs.reserve(songs.size() + static_cast<size_t>(index.Size() / 64));
 
-    IndexLine line;
-    if (!ReadIndexLine(index, &line)) return true;  // header only, or nothing at all
-    while (ReadIndexLine(index, &line)) {
-        if (line.fields.size() < 14) continue;
-        auto found = artists_by_id.find(ParseIndexNumber(line.fields[4]));
-        if (found == artists_by_id.end()) continue;
-        Artist* artist = found->second;
+    // artists_by_id stays the catalogue's index by id, but one lookup per song line in a tree of
+    // scattered nodes costs a cache miss per level; a flat copy made once answers the same question.
+    const ArtistIdIndex byId(artists_by_id);
+
+    bool header = true;  // the first line read is the header
+    ForEachIndexLine(index, 14, [&](const IndexLine& line) {
+        if (header) {
+            header = false;
+            return;
+        }
+        if (line.fields.size() < 14) return;
+        Artist* artist = byId.Find(ParseIndexNumber(line.fields[4]));
+        if (artist == nullptr) return;
 
         auto* song = new Song;
         song->album_ref = vod;
@@ -354,9 +453,8 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file) {
         song->artist = artist->name;
         song->artist_ref = artist;
         song->id = static_cast<int32_t>(songs.size());
-        const std::wstring_view name = FieldText(line.fields[1]);
-        song->name.assign(name);
-        song->sort_key = SortKeyOf(line, 1, name);
+        song->name.assign(FieldText(line.fields[1]));
+        song->sort_key = SortKeyOf(line, 1);
         std::wstring_view path = FieldText(line.fields[13]);
         song->ext = ExtensionOf(path);
         AsciiLowerInPlace(song->ext);
@@ -364,7 +462,7 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file) {
         song->path.assign(path);
         song->audio_type = ParseIndexNumber(line.fields[9]) == 1 ? left_karaoke : right_karaoke;
         songs.push_back(song);
-    }
+    });
     return true;
 }
 
