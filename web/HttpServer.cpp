@@ -278,18 +278,13 @@ uint32_t HttpServer::Run() {
 }
 
 void HttpServer::ServeAccepted(int socket) {
-    WorkerThread* worker = nullptr;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_workersLock);
-        if (m_acceptClosed || m_workers.size() >= m_limits.maxWorkers) {
-            close(socket);  // stopping, or the bound of live connections is reached
-            return;
-        }
-        auto connection = std::make_unique<HttpConnection>();
-        connection->socket = socket;
-        worker = new WorkerThread(std::move(connection), this);
-        m_busyCount.fetch_add(1);
-        m_workers.push_back(worker);
+    // The lock is held until the worker's thread has been started: a worker that ends at once must
+    // not remove and delete itself (RemoveWorker and CloseConnection take this lock) while Start is
+    // still using the object.
+    std::lock_guard<std::recursive_mutex> lock(m_workersLock);
+    if (m_acceptClosed || m_workers.size() >= m_limits.maxWorkers) {
+        close(socket);  // stopping, or the bound of live connections is reached
+        return;
     }
     const int on = 1;
     // Every response goes out in one send; there is nothing to gain from holding its tail back.
@@ -298,6 +293,11 @@ void HttpServer::ServeAccepted(int socket) {
     SetTimeout(socket, SO_SNDTIMEO, m_limits.idleTimeoutMs);
     SetTimeout(socket, SO_RCVTIMEO, m_limits.idleTimeoutMs);
 
+    auto connection = std::make_unique<HttpConnection>();
+    connection->socket = socket;
+    WorkerThread* worker = new WorkerThread(std::move(connection), this);
+    m_busyCount.fetch_add(1);
+    m_workers.push_back(worker);
     if (StartWorker(worker)) return;  // the worker now belongs to its thread
 
     // The thread could not be created: the worker never runs, so take it back out and close the
@@ -306,15 +306,9 @@ void HttpServer::ServeAccepted(int socket) {
     if (!reported.exchange(true)) {
         std::fprintf(stderr, "Web server: no thread could be created for a connection; closing it.\n");
     }
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_workersLock);
-        m_workers.remove(worker);
-        if (worker->m_connection && worker->m_connection->socket >= 0) {
-            close(worker->m_connection->socket);
-            worker->m_connection->socket = -1;
-        }
-        worker->m_connection.reset();
-    }
+    m_workers.remove(worker);
+    close(socket);
+    worker->m_connection.reset();
     delete worker;
     m_busyCount.fetch_sub(1);
 }
