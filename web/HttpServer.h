@@ -178,7 +178,9 @@ private:
     uint16_t m_boundPort = 0;
 
     // Every live worker, in order of acceptance. Guarded by m_workersLock, which is also held while a
-    // worker closes its socket, so that Stop never shuts down a reused descriptor number.
+    // worker closes its socket (so that Stop never shuts down a reused descriptor number) and while the
+    // accepting thread starts a worker (so that a worker ending at once cannot delete itself while its
+    // Start is still running). Never held while waiting for another thread.
     std::list<WorkerThread*> m_workers;
     std::recursive_mutex m_workersLock;
     bool m_acceptClosed = false;  // guarded by m_workersLock: no new worker may be added
