@@ -5,7 +5,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstddef>
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -279,6 +285,54 @@ TEST_F(FileSystemTest, MoveNeverReplacesAnExistingTarget) {
     EXPECT_EQ(error, ENOENT);
     EXPECT_FALSE(MoveFileNoReplace(W(c), W(dir_ + "/nofolder/d.avi")));
     EXPECT_EQ(Read(c), "first");
+}
+
+// Makes the kernel refuse the no-replace rename (ENOSYS), and with `noHardLinks` hard links too
+// (EPERM), as older kernels and FAT-style file systems do. For a forked child only: irreversible.
+bool RefuseRenameSyscalls(bool noHardLinks) {
+    std::vector<sock_filter> filter = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_renameat2, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+    };
+    if (noHardLinks) {
+        for (unsigned nr : {static_cast<unsigned>(__NR_link), static_cast<unsigned>(__NR_linkat)}) {
+            filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, nr, 0, 1));
+            filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM));
+        }
+    }
+    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+TEST_F(FileSystemTest, MoveFallbacksNeverReplaceEither) {
+    for (bool noHardLinks : {false, true}) {
+        SCOPED_TRACE(noHardLinks ? "no rename flag, no hard links" : "no rename flag");
+        const std::string a = Write("a.avi", "first");
+        const std::string b = Write("b.avi", "second");
+        const std::string c = dir_ + "/c.avi";
+        unlink(c.c_str());
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Exit codes: 10 no seccomp here, else one bit per failed check.
+            if (!RefuseRenameSyscalls(noHardLinks)) _exit(10);
+            int failed = 0, error = 0;
+            if (MoveFileNoReplace(W(a), W(b), &error) || error != EEXIST) failed |= 1;
+            if (!MoveFileNoReplace(W(a), W(c), &error)) failed |= 2;
+            _exit(failed);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 10) GTEST_SKIP() << "seccomp filters are not available here";
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(Read(b), "second");
+        EXPECT_EQ(Read(c), "first");
+        EXPECT_FALSE(CanOpenForRead(W(a)));
+    }
 }
 
 TEST_F(FileSystemTest, TempFolderFollowsTmpdir) {
