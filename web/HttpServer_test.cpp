@@ -262,74 +262,62 @@ void ExpectServes(uint16_t port) {
     EXPECT_EQ(client.Read(Answer("0 /alive|ok=1").size()), Answer("0 /alive|ok=1"));
 }
 
-TEST(HttpServerWire, AnswersOneRequestWithExactBytes) {
+// One conversation on one connection: each step sends bytes and expects exactly `reply` back (an empty
+// reply: silence while the connection stays open). With `closes`, the server must then close the
+// connection without sending anything more.
+struct WireStep {
+    std::string send;
+    std::string reply;
+};
+struct WireCase {
+    const char* name;
+    std::vector<WireStep> steps;
+    bool closes = false;
+};
+
+TEST(HttpServerWire, ConversationsGiveExactBytes) {
+    const std::string empty = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nContent-Type: text/plain\r\n\r\n";
+    const WireCase cases[] = {
+        {"request, then a second one on the persistent connection",
+         {{"get  /a?x=1&y=&z HTTP/1.0\r\nHost: x\r\nUser-Agent: t\r\n\r\n", Answer("0 /a|x=1|y=|z=")},
+          {"POST /b?q=%41%2Bb+c HTTP/1.1\r\n\r\n", Answer("1 /b|q=A+b c")}}},
+        {"handler that sets nothing", {{"GET /empty HTTP/1.1\r\n\r\n", empty}, {"", ""}}},
+        {"two-token request line is not answered, the next request is",
+         {{"GET /broken\r\nHost: x\r\n\r\n", ""}, {"GET /next HTTP/1.1\r\n\r\n", Answer("0 /next")}}},
+        {"two requests in one packet, answered in order",
+         {{"GET /one HTTP/1.1\r\n\r\nGET /two?a=b HTTP/1.1\r\nHost: x\r\n\r\n",
+           Answer("0 /one") + Answer("0 /two|a=b")}}},
+        {"request split across packets, CR and LF apart",
+         {{"GE", ""}, {"T /sp", ""}, {"lit HTTP/1.1\r", ""}, {"\nHost: x\r\n\r", ""}, {"\n", Answer("0 /split")}}},
+        {"bare CR LF where a request line belongs closes the connection",
+         {{"\r\nGET /never HTTP/1.1\r\n\r\n", ""}}, true},
+        // The body is never read: after "abc" the next request line reads "abcGET /n HTTP/1.1".
+        {"body bytes are read as the next request's line",
+         {{"POST /p HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", Answer("1 /p")},
+          {"GET /n HTTP/1.1\r\n\r\n", Answer("2 /n")}}},
+    };
     TestServer server;
     const uint16_t port = StartServer(server);
-    Client client(port);
-    ASSERT_TRUE(client.Send("get  /a?x=1&y=&z HTTP/1.0\r\nHost: x\r\nUser-Agent: t\r\n\r\n"));
-    EXPECT_EQ(client.Read(Answer("0 /a|x=1|y=|z=").size()), Answer("0 /a|x=1|y=|z="));
-    // The connection is persistent: a second request on it is answered too.
-    ASSERT_TRUE(client.Send("POST /b?q=%41%2Bb+c HTTP/1.1\r\n\r\n"));
-    EXPECT_EQ(client.Read(Answer("1 /b|q=A+b c").size()), Answer("1 /b|q=A+b c"));
-}
-
-TEST(HttpServerWire, HandlerThatSetsNothingGivesTheEmptyResponse) {
-    TestServer server;
-    Client client(StartServer(server));
-    ASSERT_TRUE(client.Send("GET /empty HTTP/1.1\r\n\r\n"));
-    const std::string expected = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nContent-Type: text/plain\r\n\r\n";
-    EXPECT_EQ(client.Read(expected.size()), expected);
-    EXPECT_TRUE(client.Silent(100));
-}
-
-TEST(HttpServerWire, TwoTokenRequestLineGetsNoAnswerAndTheNextRequestDoes) {
-    TestServer server;
-    Client client(StartServer(server));
-    ASSERT_TRUE(client.Send("GET /broken\r\nHost: x\r\n\r\n"));
-    EXPECT_TRUE(client.Silent(200));
-    ASSERT_TRUE(client.Send("GET /next HTTP/1.1\r\n\r\n"));
-    EXPECT_EQ(client.Read(Answer("0 /next").size()), Answer("0 /next"));
-    EXPECT_EQ(server.handled.load(), 1);
-}
-
-TEST(HttpServerWire, PipelinedRequestsAreAnsweredInOrder) {
-    TestServer server;
-    Client client(StartServer(server));
-    ASSERT_TRUE(client.Send("GET /one HTTP/1.1\r\n\r\nGET /two?a=b HTTP/1.1\r\nHost: x\r\n\r\n"));
-    const std::string expected = Answer("0 /one") + Answer("0 /two|a=b");
-    EXPECT_EQ(client.Read(expected.size()), expected);
-}
-
-TEST(HttpServerWire, RequestSplitAcrossPacketsIsReassembled) {
-    TestServer server;
-    Client client(StartServer(server));
-    for (const std::string piece : {"GE", "T /sp", "lit HTTP/1.1\r", "\nHost: x\r\n", "\r", "\n"}) {
-        ASSERT_TRUE(client.Send(piece));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (const WireCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Client client(port);
+        ASSERT_TRUE(client.connected());
+        for (const WireStep& step : c.steps) {
+            ASSERT_TRUE(client.Send(step.send));
+            if (!step.reply.empty()) {
+                EXPECT_EQ(client.Read(step.reply.size()), step.reply);
+            } else if (!c.closes) {
+                EXPECT_TRUE(client.Silent(100));
+            }
+        }
+        if (c.closes) {
+            std::string before;
+            EXPECT_TRUE(client.WaitClosed(&before));
+            EXPECT_EQ(before, "");
+        }
     }
-    EXPECT_EQ(client.Read(Answer("0 /split").size()), Answer("0 /split"));
-}
-
-TEST(HttpServerWire, BareBlankLineClosesTheConnection) {
-    TestServer server;
-    const uint16_t port = StartServer(server);
-    Client client(port);
-    ASSERT_TRUE(client.Send("\r\nGET /never HTTP/1.1\r\n\r\n"));
-    std::string before;
-    EXPECT_TRUE(client.WaitClosed(&before));
-    EXPECT_EQ(before, "");
-    EXPECT_EQ(server.handled.load(), 0);
-    ExpectServes(port);
-}
-
-TEST(HttpServerWire, BodyBytesAreReadAsTheNextRequestLines) {
-    // The body is never read: after "abc" the next request line reads "abcGET /n HTTP/1.1".
-    TestServer server;
-    Client client(StartServer(server));
-    ASSERT_TRUE(client.Send("POST /p HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"));
-    EXPECT_EQ(client.Read(Answer("1 /p").size()), Answer("1 /p"));
-    ASSERT_TRUE(client.Send("GET /n HTTP/1.1\r\n\r\n"));
-    EXPECT_EQ(client.Read(Answer("2 /n").size()), Answer("2 /n"));
+    // Only the requests above that were meant to be answered reached the handler.
+    EXPECT_EQ(server.handled.load(), 9);
 }
 
 TEST(HttpServerLifecycle, StopWithAnIdlePersistentClientClosesItAndReturns) {
