@@ -42,8 +42,13 @@ using OLECHAR = wchar_t;         // wide text: one code point per wchar_t on Lin
 using LPOLESTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
 
+// C libraries (GLib among them) define TRUE and FALSE as macros with the same values; keep theirs.
+#ifndef TRUE
 constexpr BOOL TRUE = 1;
+#endif
+#ifndef FALSE
 constexpr BOOL FALSE = 0;
+#endif
 
 // --- result codes ------------------------------------------------------------------------------------
 constexpr HRESULT MakeHresult(uint32_t value) { return static_cast<HRESULT>(value); }

@@ -96,7 +96,8 @@ public:
     HRESULT GetPages(platform::CAUUID* pages) override;
 
     // --- for tests (not part of any interface) ---
-    // Replaces the tick source used for the 100 ms poll (platform::GetTickCount by default).
+    // Replaces the tick source used for the 100 ms poll (by default the coarse monotonic clock in
+    // milliseconds, wrapping at 32 bits like the platform tick count).
     using TickSource = uint32_t (*)();
     void SetTickSource(TickSource source) { m_tickSource = source; }
     ChannelSelect CurrentChannelSelect() const { return m_channelSelect; }
