@@ -423,6 +423,9 @@ void GstMediaPlayer::ApplyPendingSeek() {
 
 void GstMediaPlayer::ItemFailed(const std::string& why) {
     WarnOnce("Sinjo: cannot play \"" + ToUtf8(m_url) + "\": " + why);
+    // The item is not tried again: Play on it does nothing, so a later play command cannot make a
+    // bad file report "stopped" a second time and skip the song after it.
+    m_uri.clear();
     DestroyPipeline();
     DisarmTimer(kOpenTimerId);
     m_opened = false;
