@@ -249,6 +249,32 @@ TEST_F(PluginTest, EightBitStereoPlaysTheSelectedChannel) {
     EXPECT_EQ(Process(in), right);
 }
 
+// Every length from one frame to past several of the widest vectors, so both the vector loop and the
+// frames after it are compared with a plain frame-by-frame reference.
+TEST_F(PluginTest, EveryLengthMatchesAFrameByFrameReference) {
+    for (WORD bits : {8, 16}) {
+        dmo->SetOutputType(0, nullptr, DMO_SET_TYPEF_CLEAR);
+        dmo->SetInputType(0, nullptr, DMO_SET_TYPEF_CLEAR);
+        SetTypes(2, bits);
+        const size_t sample = bits / 8;
+        for (uint32_t select : {ChannelLeft, ChannelRight}) {
+            SetAudioSource(select);
+            g_fakeTicks += kChannelSelectPollMs;
+            for (size_t frames = 1; frames <= 140; ++frames) {
+                std::vector<uint8_t> in(frames * 2 * sample);
+                for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 37 + frames);
+                std::vector<uint8_t> expected(in.size());
+                for (size_t f = 0; f < frames; ++f) {
+                    const uint8_t* chosen = &in[(2 * f + (select == ChannelRight ? 1 : 0)) * sample];
+                    std::memcpy(&expected[2 * f * sample], chosen, sample);
+                    std::memcpy(&expected[(2 * f + 1) * sample], chosen, sample);
+                }
+                ASSERT_EQ(Process(in), expected) << bits << "-bit, " << frames << " frames, channel " << select;
+            }
+        }
+    }
+}
+
 TEST_F(PluginTest, FormatsWithoutAChoosableChannelPassUnchanged) {
     struct Case {
         const char* what;
