@@ -1,0 +1,290 @@
+// Remote-control page script. Plain ES5 so that old phone browsers run it; no library.
+//
+// The server's page fragments call the global functions below (QueueSong, SearchFor, SortSongs,
+// SortArtists, ShowArtists, ChangePage, MoveQSongFront, MoveQSongUp, RemoveQSong, ToggleBatchQueue)
+// from javascript: links and onclick attributes, so they must stay global and keep their names.
+//
+// Commands go to /control?act=...; the player state comes from /update_control_status (a script that
+// colours the audio-source buttons and random play, and sets the full-screen box) and the play queue
+// from /queue_list. Both are fetched every few seconds and right after each command. Both answers are
+// GB2312, which XMLHttpRequest decodes from the charset of their Content-Type.
+//
+// Views are page loads of index.htm with act, q, param, sortby and artist_sortby. They go through the
+// hidden GB2312 form #nav, so that the browser itself encodes the search text in GB2312 as the server
+// expects, whatever script calls SearchFor with.
+
+var POLL_MS = 3000;
+var QUEUE_LIMIT = 100;
+
+// Messages shown to the singer.
+var TEXT = {
+  queued: '\u5df2\u70b9\uff1a',                            // "Queued: " + title
+  queuedMany: '\u5df2\u52a0\u5165 %n \u9996\u6b4c\u66f2',              // "%n songs added"
+  queueFull: '\u5df2\u70b9\u6b4c\u66f2\u5df2\u6ee1 100 \u9996',            // "The queue is full (100 songs)"
+  playNext: '\u5df2\u63d2\u64ad\uff0c\u4e0b\u4e00\u9996\u64ad\u653e',              // "Moved up: plays next"
+  removed: '\u5df2\u5220\u9664',                           // "Removed"
+  confirmClear: '\u518d\u70b9\u4e00\u6b21\u6e05\u7a7a',                // "Tap again to clear"
+  cleared: '\u5df2\u6e05\u7a7a',                           // "Queue cleared"
+  nothingPlaying: '\u6ca1\u6709\u6b4c\u66f2\u5728\u64ad\u653e',            // "Nothing is playing"
+  offline: '\u8fde\u63a5\u4e0d\u4e0a\u70b9\u6b4c\u673a\uff0c\u8bf7\u7a0d\u540e\u518d\u8bd5'        // "Cannot reach the jukebox, try again later"
+};
+
+function $(id) { return document.getElementById(id); }
+
+// ---- page state -----------------------------------------------------------------------------------
+
+// The view of this page: the "act" of its address ("" for the song list).
+function CurrentAct() {
+  var m = /[?&]act=([^&#]*)/.exec(location.search);
+  if (!m) return '';
+  try { return decodeURIComponent(m[1].replace(/\+/g, ' ')); } catch (e) { return m[1]; }
+}
+
+function IsSongView(act) { return act !== 'artist' && act !== 'album' && act !== 'help'; }
+
+// What the server put into the page: the search text, the page or category, and both sort keys.
+function State() {
+  return {
+    q: $('q').defaultValue,
+    act: CurrentAct(),
+    param: $('param').value,
+    sortby: $('sortby').value,
+    artist_sortby: $('artist_sortby').value
+  };
+}
+
+// Loads index.htm with the given fields; empty fields are left out of the address.
+function Navigate(fields) {
+  var form = $('nav');
+  var names = ['q', 'act', 'param', 'sortby', 'artist_sortby'];
+  for (var i = 0; i < names.length; i++) {
+    var input = form.elements[names[i]];
+    var v = fields[names[i]];
+    input.value = v === undefined || v === null ? '' : String(v);
+    input.disabled = input.value === '';
+  }
+  form.submit();
+}
+
+// ---- functions the fragments call ----------------------------------------------------------------
+
+function SearchFor(text) {
+  var s = State();
+  Navigate({ q: text, sortby: s.sortby, artist_sortby: s.artist_sortby });
+}
+
+function SortSongs(key) {
+  var s = State();
+  Navigate({ q: s.q, act: IsSongView(s.act) ? s.act : '', sortby: key, artist_sortby: s.artist_sortby });
+}
+
+function ChangePage(page) {
+  var s = State();
+  Navigate({ q: s.q, act: IsSongView(s.act) ? s.act : '', param: page, sortby: s.sortby,
+             artist_sortby: s.artist_sortby });
+}
+
+function ShowArtists(category) {
+  var s = State();
+  Navigate({ q: s.q, act: 'artist', param: category, sortby: s.sortby, artist_sortby: s.artist_sortby });
+}
+
+function SortArtists(key) {
+  var s = State();
+  Navigate({ q: s.q, act: 'artist', param: s.act === 'artist' ? s.param : '', sortby: s.sortby,
+             artist_sortby: key });
+}
+
+// The tabs: "" (songs), "artist", "album" or "help". The search text and sort keys stay.
+function ShowView(act) {
+  var s = State();
+  Navigate({ q: s.q, act: act, sortby: s.sortby, artist_sortby: s.artist_sortby });
+}
+
+function ToggleBatchQueue() {
+  var span = $('batch_queue');
+  if (!span) return;
+  var open = span.style.display === 'none';
+  span.style.display = open ? '' : 'none';
+  if (span.parentNode) span.parentNode.className = open ? 'batch open' : 'batch';
+}
+
+// Queues one song (a number) or several (identifiers joined by ",").
+function QueueSong(ids) {
+  var text = String(ids);
+  var count = text.split(/[ ,]+/).filter(function (x) { return x !== ''; }).length;
+  if (queueCount >= QUEUE_LIMIT) {
+    Toast(TEXT.queueFull);
+  } else if (count > 1) {
+    Toast(TEXT.queuedMany.replace('%n', count));
+  } else {
+    Toast(TEXT.queued + SongTitle(text));
+  }
+  Control('queue_song', text);
+}
+
+function MoveQSongFront(index, id) { Control('queue_front', index, id); Toast(TEXT.playNext); }
+function MoveQSongUp(index, id) { Control('queue_up', index, id); }
+function RemoveQSong(index, id) { Control('queue_remove', index, id); Toast(TEXT.removed); }
+
+// ---- controls of the page itself ----------------------------------------------------------------
+
+function PlayPause() { Control('play_pause'); }
+function Next() { Control('next'); }
+function Jump(seconds) { Control('jump', seconds); }
+function Volume(step) { Control('change_volume', step); }
+function RandomPlay() { Control('random_play'); }
+function AudioSource(name) { Control('audio_source', name); }
+function SetFullScreen(on) { Control('set_setting', 'pref:FullScreen=' + (on ? 'true' : 'false')); }
+
+// Clearing stops the song for everyone, so it takes a second tap within three seconds.
+var clearArmed = null;
+function ClearQueue() {
+  var button = $('clear_queue');
+  if (!clearArmed) {
+    button.setAttribute('data-label', button.textContent);
+    button.textContent = TEXT.confirmClear;
+    button.className = 'armed';
+    clearArmed = setTimeout(DisarmClear, 3000);
+    return;
+  }
+  DisarmClear();
+  Control('clear_queue');
+  Toast(TEXT.cleared);
+}
+function DisarmClear() {
+  var button = $('clear_queue');
+  clearTimeout(clearArmed);
+  clearArmed = null;
+  button.textContent = button.getAttribute('data-label') || button.textContent;
+  button.className = '';
+}
+
+function ToggleQueue() { ToggleClass(document.body, 'queue_open'); }
+function ToggleMore() { ToggleClass($('controls'), 'more_open'); FitLayout(); }
+
+function ToggleClass(el, name) {
+  var re = new RegExp('(^| )' + name + '( |$)');
+  el.className = re.test(el.className) ? el.className.replace(re, ' ').trim() : (el.className + ' ' + name).trim();
+}
+
+// The title of a song link on this page, for the confirmation.
+function SongTitle(id) {
+  if (!/^\d+$/.test(id)) return '';
+  var a = document.querySelector('a[href="javascript:QueueSong(' + id + ')"]');
+  return a ? a.textContent : '';
+}
+
+var toastTimer = null;
+function Toast(text) {
+  var t = $('toast');
+  t.textContent = text;
+  t.className = 'show';
+  clearTimeout(toastTimer);
+  toastTimer = setTimeout(function () { t.className = ''; }, 2200);
+}
+
+// ---- talking to the jukebox ----------------------------------------------------------------------
+
+function Get(url, done) {
+  var r = new XMLHttpRequest();
+  r.open('GET', url, true);
+  r.timeout = 8000;
+  r.onload = function () { done(r.status === 200 ? r.responseText : null); };
+  r.onerror = r.ontimeout = function () { done(null); };
+  r.send();
+}
+
+function Control(act, param, param2) {
+  var url = 'control?act=' + encodeURIComponent(act);
+  if (param !== undefined) url += '&param=' + encodeURIComponent(param);
+  if (param2 !== undefined) url += '&param2=' + encodeURIComponent(param2);
+  Get(url, function (answer) {
+    if (answer === null) Toast(TEXT.offline);
+    Refresh();
+  });
+}
+
+// Answers can overtake each other (separate connections); a newer refresh's answer is never replaced
+// by an older one's.
+var refreshSerial = 0;
+var statusShown = 0;
+var queueShown = 0;
+var queueCount = 0;
+
+function Refresh() {
+  var serial = ++refreshSerial;
+  Get('update_control_status', function (text) {
+    if (text === null || serial < statusShown) return;
+    statusShown = serial;
+    // The server's own script: sets the colours of the source buttons and random play, the source
+    // name and the full-screen box, by the ids of this page.
+    (new Function(text))();
+  });
+  Get('queue_list', function (html) {
+    if (html === null || serial < queueShown) return;
+    queueShown = serial;
+    ShowQueue(html);
+  });
+}
+
+var queueHtml = null;
+
+function ShowQueue(html) {
+  // Unchanged lists stay as they are, so that a tap on a button is never lost to a refresh.
+  if (html === queueHtml) return;
+  queueHtml = html;
+  var box = $('queue_list');
+  box.innerHTML = html;
+  // Buttons say what they do, in words, rather than "^" and "X".
+  var buttons = box.querySelectorAll('input[type=button]');
+  for (var i = 0; i < buttons.length; i++) {
+    if (buttons[i].title) buttons[i].value = buttons[i].title;
+  }
+  var table = box.querySelector('table');
+  queueCount = table ? table.rows.length : 0;
+  $('queue_count').textContent = String(queueCount);
+  document.body.className = document.body.className.replace(/ ?queue_empty/, '') +
+                            (queueCount === 0 ? ' queue_empty' : '');
+  var top = box.querySelector('tr.top td');
+  $('now_playing').textContent = top ? top.textContent : TEXT.nothingPlaying;
+}
+
+// ---- start ---------------------------------------------------------------------------------------
+
+function MarkCurrent() {
+  var s = State();
+  var view = IsSongView(s.act) ? 'songs' : s.act;
+  document.body.className += ' view_' + view;
+  var tab = $('tab_' + view);
+  if (tab) tab.className = 'on';
+  // The sort order in use, on the song list's header and the artist sort links.
+  var headers = document.querySelectorAll('#songs td.header');
+  var key = (s.sortby || 'artist').toLowerCase();
+  for (var i = 0; i < headers.length; i++) {
+    if ((headers[i].getAttribute('onclick') || '').indexOf("'" + key + "'") >= 0) headers[i].className += ' on';
+  }
+  var sorts = document.querySelectorAll('#artists a[href*=SortArtists]');
+  var akey = s.artist_sortby.toLowerCase() === 'song_count' ? 'song_count' : 'name';
+  for (var j = 0; j < sorts.length; j++) {
+    if (sorts[j].getAttribute('href').indexOf("'" + akey + "'") >= 0) sorts[j].className = 'on';
+  }
+}
+
+$('search').onsubmit = function () {
+  SearchFor($('q').value.replace(/^\s+|\s+$/g, ''));
+  return false;
+};
+
+MarkCurrent();
+Refresh();
+setInterval(function () { if (!document.hidden) Refresh(); }, POLL_MS);
+document.addEventListener('visibilitychange', function () { if (!document.hidden) Refresh(); });
+
+// Wide screens place the queue column right under the header, whose height depends on the fonts.
+function FitLayout() {
+  document.documentElement.style.setProperty('--head-h', $('top').offsetHeight + 'px');
+  document.documentElement.style.setProperty('--bar', $('controls').offsetHeight + 'px');
+}
+window.addEventListener('resize', FitLayout);
+FitLayout();
