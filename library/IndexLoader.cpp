@@ -17,12 +17,16 @@
 //   - Pruning removes an artist from the two maps only where the map entry is that artist. When two index
 //     lines share a name or an id, the map holds the later artist, which may have songs and must stay
 //     reachable.
+//   - Reload empties the containers but keeps max_artist_id, so an artist made for a scanned file after a
+//     reload may get a higher id than before; ids are only meaningful until the next reload anyway.
+//   - If an index line claims the largest 32-bit id, a new artist takes the lowest free id instead of
+//     overflowing.
 
 #include <algorithm>
 #include <climits>
-#include <map>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string_view>
 #include <utility>
 #include <vector>

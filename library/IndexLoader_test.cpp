@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -465,6 +466,17 @@ TEST_F(CatalogueTest, DuetTextsMadeOnlyOfSeparatorsStillGetAnArtist) {
     EXPECT_EQ(again.artist_ref->name, L"A");
     EXPECT_EQ(again.artist_ref->song_count, 2);
     EXPECT_EQ(man.artists.size(), 2u);
+}
+
+TEST_F(CatalogueTest, NewArtistIdsNeverOverflow) {
+    WriteArtists("1,One,O,1,1\n2147483647,Top,T,1,1\n3,Three,T,1,1\n");
+    SongMan man;
+    ASSERT_TRUE(man.LoadArtists(W(index) + L"\\singer.csv"));
+    EXPECT_EQ(man.max_artist_id, INT32_MAX);
+    EXPECT_EQ(man.FindArtist(L"New")->id, 2);  // the lowest free id
+    EXPECT_EQ(man.FindArtist(L"Newer")->id, 4);
+    EXPECT_EQ(man.FindArtist(L"New")->id, 2);  // found again, not made twice
+    EXPECT_EQ(man.artists.size(), 5u);
 }
 
 TEST_F(CatalogueTest, PruningKeepsTheLaterArtistOfADuplicateReachable) {
