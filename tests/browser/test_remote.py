@@ -64,8 +64,10 @@ class JukeboxPageTest(unittest.TestCase):
 
     def song_rows(self):
         """(artist, album, title, extension) of every song row of the song list."""
-        return [tuple(td.text for td in tr.find_elements(By.TAG_NAME, 'td'))
-                for tr in self.b.find_all('#songs > table[cellpadding] tr[class]')]
+        rows = self.b.js("""
+            return Array.prototype.map.call(document.querySelectorAll('#songs > table[cellpadding] tr[class]'),
+                function (tr) { return Array.prototype.map.call(tr.cells, function (td) { return td.innerText; }); });""")
+        return [tuple(r) for r in rows]
 
     def queue_texts(self):
         return self.b.js("return Array.prototype.map.call(document.querySelectorAll('#queue_list tr'), "
@@ -91,6 +93,8 @@ class JukeboxPageTest(unittest.TestCase):
     def click_and_load(self, element):
         """Clicks something that loads another page and waits for it."""
         old = self.b.find('html')
+        # Into the middle of the screen, clear of the bars fixed at the top and bottom.
+        self.b.js("arguments[0].scrollIntoView({block: 'center'})", element)
         element.click()
         self.b.wait(lambda d: old.id != self.b.find('html').id, message='a new page')
         self.b.wait_ready()
