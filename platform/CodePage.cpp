@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iconv.h>
+#include <memory>
 
 namespace platform {
 namespace {
@@ -78,9 +79,33 @@ private:
     Pair slots_[3];
 };
 
-DescriptorCache& ThreadCache() {
-    thread_local DescriptorCache cache;
-    return cache;
+// The calling thread's cache. Thread-exit destructors run in no promised order, and static
+// destructors of the main thread run after its thread-local ones, so a conversion may come after the
+// cache is gone; it then gets a cache of its own for that one call (the `spare`).
+thread_local DescriptorCache* t_cache = nullptr;
+thread_local bool t_cacheGone = false;
+
+struct CacheOwner final {
+    CacheOwner() = default;
+    CacheOwner(const CacheOwner&) = delete;
+    CacheOwner& operator=(const CacheOwner&) = delete;
+    ~CacheOwner() {
+        delete t_cache;
+        t_cache = nullptr;
+        t_cacheGone = true;
+    }
+};
+thread_local CacheOwner t_cacheOwner;
+
+DescriptorCache& ThreadCache(std::unique_ptr<DescriptorCache>& spare) {
+    if (t_cache != nullptr) return *t_cache;
+    if (!t_cacheGone) {
+        (void)&t_cacheOwner;  // registers the owner's destructor for this thread
+        t_cache = new DescriptorCache;
+        return *t_cache;
+    }
+    spare = std::make_unique<DescriptorCache>();
+    return *spare;
 }
 
 bool IsAscii(std::string_view bytes) {
@@ -147,7 +172,8 @@ std::wstring MultiByteToWide(unsigned codePage, std::string_view bytes) {
     if (!IsSupportedCodePage(codePage)) return {};
     if (IsAscii(bytes)) return std::wstring(bytes.begin(), bytes.end());
 
-    iconv_t cd = ThreadCache().ToWide(codePage);
+    std::unique_ptr<DescriptorCache> spare;
+    iconv_t cd = ThreadCache(spare).ToWide(codePage);
     if (cd == kNoDescriptor) return {};
 
     // Every input byte yields at most one code point, so the output never outgrows the input.
@@ -194,7 +220,8 @@ std::string WideToMultiByte(unsigned codePage, std::wstring_view text) {
     if (!IsSupportedCodePage(codePage)) return {};
     if (IsAscii(text)) return std::string(text.begin(), text.end());
 
-    iconv_t cd = ThreadCache().FromWide(codePage);
+    std::unique_ptr<DescriptorCache> spare;
+    iconv_t cd = ThreadCache(spare).FromWide(codePage);
     if (cd == kNoDescriptor) return {};
 
     // iconv writes values beyond Unicode as (invalid) four-byte UTF-8 instead of refusing them, so

@@ -115,5 +115,23 @@ TEST(CodePageTest, ConversionsAfterErrorsAndOnManyThreadsStayCorrect) {
     for (int f : failures) EXPECT_EQ(f, 0);
 }
 
+// Destructors of thread-local objects may convert text after the thread's converter cache is gone.
+struct ConvertsAtThreadExit {
+    std::wstring* out = nullptr;
+    ~ConvertsAtThreadExit() {
+        if (out != nullptr) *out = MultiByteToWide(CP_GBK, "\xD6\xD0\xCE\xC4");
+    }
+};
+
+TEST(CodePageTest, ConversionStillWorksDuringThreadExit) {
+    std::wstring result;
+    std::thread([&result] {
+        thread_local ConvertsAtThreadExit late;  // made before the cache, so destroyed after it
+        late.out = &result;
+        EXPECT_EQ(MultiByteToWide(CP_GBK, "\xB8\xE8"), L"歌");
+    }).join();
+    EXPECT_EQ(result, L"中文");
+}
+
 }  // namespace
 }  // namespace platform

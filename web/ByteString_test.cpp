@@ -85,13 +85,6 @@ TEST(ByteStringTest, ReplaceFirstLeavesLaterOccurrences) {
     EXPECT_EQ(page, "list and ");
 }
 
-TEST(ByteStringTest, IntToString) {
-    EXPECT_EQ(IntToString(0), "0");
-    EXPECT_EQ(IntToString(-42), "-42");
-    EXPECT_EQ(IntToString(INT32_MAX), "2147483647");
-    EXPECT_EQ(IntToString(INT32_MIN), "-2147483648");
-}
-
 TEST(ByteStringTest, CodePageConversionAtTheEdges) {
     EXPECT_EQ(ToWide("\xD6\xD0\xCE\xC4", 936), L"中文");
     EXPECT_EQ(ToWide("\xD6\xD0\0\xCE\xC4"s, 936), L"中");  // stops at the first zero byte
