@@ -21,10 +21,12 @@ namespace {
 constexpr uintptr_t kFailTimerId = 1;
 constexpr uintptr_t kOpenTimerId = 2;
 
-// The audio filter that playbin runs between the decoder and its volume and sink: the plug-in chain
-// works on 16-bit interleaved samples; the converter after it gives the sink what it prefers.
-constexpr const char* kAudioFilter =
-    "audioconvert ! audio/x-raw,format=S16LE,layout=interleaved ! sinjodmochain ! audioconvert";
+// The plug-in step of the audio path: the chain works on 16-bit interleaved samples; the converters
+// after it give the sink what it prefers. It runs inside the audio sink bin, right before the device,
+// and not as playbin's audio filter: playbin keeps about a second of sound queued after its filter,
+// so a channel change made there would be heard a second late.
+constexpr const char* kDspStep =
+    "audioconvert ! audio/x-raw,format=S16LE,layout=interleaved ! sinjodmochain ! audioconvert ! audioresample";
 
 bool InitGstreamer() {
     static const bool ok = [] {
@@ -83,11 +85,42 @@ GstElement* SinkFromEnvironment(const char* variable) {
     return sink;
 }
 
-GstElement* MakeAudioSink() {
+GstElement* MakeDeviceSink() {
     if (GstElement* sink = SinkFromEnvironment("SINJO_AUDIO_SINK")) {
         return sink;
     }
     return gst_element_factory_make("autoaudiosink", nullptr);
+}
+
+// The audio sink handed to playbin: the plug-in step followed by the device (or replacement) sink.
+// When the step cannot be made, the device sink alone, with one line saying the plug-ins are unused.
+GstElement* MakeAudioSink() {
+    GstElement* device = MakeDeviceSink();
+    if (device == nullptr) {
+        return nullptr;
+    }
+    GError* error = nullptr;
+    GstElement* step = gst_parse_bin_from_description(kDspStep, TRUE, &error);
+    if (step == nullptr || error != nullptr) {
+        WarnOnce(std::string("Sinjo: the DSP plug-in step could not be made (") +
+                 (error != nullptr ? error->message : "unknown error") + "); DSP plug-ins are not used");
+        g_clear_error(&error);
+        if (step != nullptr) {
+            gst_object_unref(step);
+        }
+        return device;
+    }
+    GstElement* bin = gst_bin_new("sinjo-audio-sink");
+    gst_bin_add_many(GST_BIN(bin), step, device, nullptr);
+    if (!gst_element_link(step, device)) {
+        WarnOnce("Sinjo: the audio sink does not take PCM audio; DSP plug-ins are not used");
+        gst_object_unref(bin);
+        return MakeDeviceSink();
+    }
+    GstPad* pad = gst_element_get_static_pad(step, "sink");
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad));
+    gst_object_unref(pad);
+    return bin;
 }
 
 GstElement* MakeVideoSink() {
@@ -231,21 +264,7 @@ bool GstMediaPlayer::BuildPipeline(const std::string& uri) {
     if (playbin == nullptr) {
         return false;
     }
-    GError* error = nullptr;
-    GstElement* filter = gst_parse_bin_from_description(kAudioFilter, TRUE, &error);
-    if (filter == nullptr || error != nullptr) {
-        WarnOnce(std::string("Sinjo: the audio filter could not be made (") +
-                 (error != nullptr ? error->message : "unknown error") + "); DSP plug-ins are not used");
-        g_clear_error(&error);
-        if (filter != nullptr) {
-            gst_object_unref(filter);
-        }
-        filter = nullptr;
-    }
     g_object_set(playbin, "uri", uri.c_str(), "volume", m_volume / 100.0, nullptr);
-    if (filter != nullptr) {
-        g_object_set(playbin, "audio-filter", filter, nullptr);
-    }
     if (GstElement* audio = MakeAudioSink()) {
         g_object_set(playbin, "audio-sink", audio, nullptr);
     }
@@ -422,7 +441,7 @@ void GstMediaPlayer::ApplyPendingSeek() {
 }
 
 void GstMediaPlayer::ItemFailed(const std::string& why) {
-    WarnOnce("Sinjo: cannot play \"" + ToUtf8(m_url) + "\": " + why);
+    WarnOnce("Sinjo: cannot play \"" + (m_url.empty() ? std::string() : NativePath(m_url)) + "\": " + why);
     // The item is not tried again: Play on it does nothing, so a later play command cannot make a
     // bad file report "stopped" a second time and skip the song after it.
     m_uri.clear();

@@ -1,8 +1,10 @@
 // The GStreamer back end of the media player control ("gstreamer" in CreateMediaPlayer).
 //
 // Each media item gets its own playbin pipeline, made by PutUrl from the path text (NativePath, then
-// a file URI). Its audio path: decoder, audioconvert, 16-bit interleaved PCM, the DSP plug-in chain
-// (the "sinjodmochain" element), audioconvert, playbin's volume, then the audio sink. Sinks:
+// a file URI). Its audio path: decoder, playbin's volume, then the audio sink bin: audioconvert to
+// 16-bit interleaved PCM, the DSP plug-in chain (the "sinjodmochain" element), audioconvert and
+// audioresample, and the output sink. The chain sits right before the output so that a plug-in's
+// change of behaviour (a channel switch) is heard as soon as the device plays it. Output sinks:
 //   - audio: $SINJO_AUDIO_SINK (a gst-launch description such as "wavenc ! filesink location=o.wav"),
 //     else autoaudiosink (which falls back to a fake sink, in real time, without a sound device);
 //   - video: $SINJO_VIDEO_SINK, else headless a fakesink that keeps real time (the automatic video
