@@ -4,6 +4,7 @@
 #include <atomic>
 #include <limits>
 #include <new>
+#include <cwchar>
 
 #include "platform/Registry.h"
 
@@ -15,6 +16,9 @@ const CLSID CLSID_WMPMediaPluginRegistrar{0x5569E7F5, 0x424B, 0x4B93,
 namespace {
 
 constexpr DWORD kNoPriority = std::numeric_limits<DWORD>::max();
+
+// Value names compare without regard to letter case, as everywhere in the registry.
+bool SameName(const std::wstring& a, const wchar_t* b) { return wcscasecmp(a.c_str(), b) == 0; }
 
 // The key of one plug-in's record, or empty for an unknown plug-in type.
 std::wstring RecordKey(const GUID& pluginType, const CLSID& clsid) {
@@ -164,13 +168,13 @@ std::vector<DspPluginRecord> ListDspPlugins() {
         record.priority = kNoPriority;
         const std::wstring key = std::wstring(kDspPluginsKey) + L"\\" + name;
         for (const RegValue& value : RegEnumValues(RegRoot::CurrentUser, key)) {
-            if (value.name == L"FriendlyName" && value.type == REG_SZ) {
+            if (SameName(value.name, L"FriendlyName") && value.type == REG_SZ) {
                 record.friendlyName = value.text;
-            } else if (value.name == L"Description" && value.type == REG_SZ) {
+            } else if (SameName(value.name, L"Description") && value.type == REG_SZ) {
                 record.description = value.text;
-            } else if (value.name == L"Priority" && value.type == REG_DWORD) {
+            } else if (SameName(value.name, L"Priority") && value.type == REG_DWORD) {
                 record.priority = value.dword;
-            } else if (value.name == L"MediaTypes" && value.type == REG_SZ) {
+            } else if (SameName(value.name, L"MediaTypes") && value.type == REG_SZ) {
                 record.mediaTypes = ParseMediaTypes(value.text);
             }
         }

@@ -17,7 +17,8 @@ constexpr platform::IID IID_ISinjoPlugin{0x26CC6EF7, 0xB71D, 0x438F,
                                          {0x90, 0x07, 0x6B, 0xE6, 0x63, 0xCB, 0xA5, 0x61}};
 
 // The plug-in object's primary interface: the scale factor that the property page edits. The factor
-// is kept, exchanged and persisted; the sample processing does not use it.
+// is kept, exchanged and persisted; the sample processing does not use it. Callable from any thread
+// (the object keeps the factor in an atomic field).
 class ISinjoPlugin : public platform::IUnknown {
 public:
     // E_POINTER for a null pointer.
