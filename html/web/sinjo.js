@@ -215,7 +215,12 @@ var queueCount = 0;
 function Refresh() {
   var serial = ++refreshSerial;
   Get('update_control_status', function (text) {
-    if (text === null || serial < statusShown) return;
+    if (text === null) {
+      $('now_playing').textContent = TEXT.offline;
+      queueHtml = null;
+      return;
+    }
+    if (serial < statusShown) return;
     statusShown = serial;
     // The server's own script: sets the colours of the source buttons and random play, the source
     // name and the full-screen box, by the ids of this page.
@@ -270,6 +275,19 @@ function MarkCurrent() {
     if (sorts[j].getAttribute('href').indexOf("'" + akey + "'") >= 0) sorts[j].className = 'on';
   }
 }
+
+// The lists put catalogue text into their SearchFor links as it is, so a name with a quote ("Don't
+// Cry") would be a broken script and a "%" would be taken for an escape when the browser runs the link.
+// Such links are handled here from the text of the link's address instead.
+document.addEventListener('click', function (e) {
+  var a = e.target;
+  while (a && a.nodeName !== 'A') a = a.parentNode;
+  if (!a) return;
+  var m = /^javascript:SearchFor\('([\s\S]*)'\)$/i.exec(a.getAttribute('href') || '');
+  if (!m) return;
+  e.preventDefault();
+  SearchFor(m[1]);
+});
 
 $('search').onsubmit = function () {
   SearchFor($('q').value.replace(/^\s+|\s+$/g, ''));
