@@ -272,12 +272,18 @@ bool GstMediaPlayer::BuildPipeline(const std::string& uri) {
         g_object_set(playbin, "video-sink", video, nullptr);
     }
     m_pipeline = GST_ELEMENT(gst_object_ref_sink(playbin));
+    InstallBusHandler();
+    return true;
+}
+
+void GstMediaPlayer::InstallBusHandler() {
     ++m_generation;
     GstBus* bus = gst_element_get_bus(m_pipeline);
-    gst_bus_set_sync_handler(bus, &BusContext::Handle,
-                             new BusContext{m_alive, this, m_generation, m_pipeline}, &BusContext::Free);
+    // A sync handler cannot be replaced, only cleared and set again; clearing frees the old context.
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_bus_set_sync_handler(bus, &BusContext::Handle, new BusContext{m_alive, this, m_generation, m_pipeline},
+                             &BusContext::Free);
     gst_object_unref(bus);
-    return true;
 }
 
 void GstMediaPlayer::DestroyPipeline() {
@@ -474,11 +480,7 @@ void GstMediaPlayer::EndItem() {
         // Kept (at NULL) so that Play starts the item again; messages still queued from before are
         // stale once the generation moves on.
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
-        ++m_generation;
-        GstBus* bus = gst_element_get_bus(m_pipeline);
-        gst_bus_set_sync_handler(bus, &BusContext::Handle,
-                                 new BusContext{m_alive, this, m_generation, m_pipeline}, &BusContext::Free);
-        gst_object_unref(bus);
+        InstallBusHandler();
     }
     m_opened = false;
     m_wantPlaying = false;

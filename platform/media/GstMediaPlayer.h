@@ -82,6 +82,9 @@ private:
 
     bool BuildPipeline(const std::string& uri);
     void DestroyPipeline();
+    // Points the pipeline's bus at this control under a new generation; older messages go stale.
+    // Only while no streaming thread runs (a new pipeline, or one just set to NULL).
+    void InstallBusHandler();
     // Starts the pipeline towards PLAYING; false when it refuses at once.
     bool StartPipeline();
     void OnBusMessage(GstMessage* message);  // GUI thread, current pipeline only
