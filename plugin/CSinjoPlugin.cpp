@@ -1,5 +1,6 @@
 #include "plugin/CSinjoPlugin.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -320,6 +321,7 @@ void CSinjoPlugin::ReleaseInput() {
     IMediaBuffer* buffer = m_inputBuffer;
     m_inputBuffer = nullptr;
     m_inputData = nullptr;
+    m_inputConsumed = 0;
     m_inputLength = 0;
     m_timeValid = false;
     m_timestamp = 0;
@@ -361,6 +363,7 @@ HRESULT CSinjoPlugin::ProcessInput(DWORD stream, IMediaBuffer* buffer, DWORD fla
     buffer->AddRef();
     m_inputBuffer = buffer;
     m_inputData = data;
+    m_inputConsumed = 0;
     m_inputLength = length;
     if ((flags & DMO_INPUT_DATA_BUFFERF_TIME) != 0) {
         m_timeValid = true;
@@ -406,7 +409,7 @@ HRESULT CSinjoPlugin::ProcessOutput(DWORD /*flags*/, DWORD outputBufferCount, DM
         n = maxLength;
         finished = false;
     }
-    hr = ProcessSamples(out, m_inputData, &n);
+    hr = ProcessSamples(out, m_inputData, &n, m_inputConsumed % m_inputFormat.blockAlign);
     if (FAILED(hr)) return hr;
     if (!finished && n == 0) {
         // Nothing fits: reporting "incomplete" with nothing consumed would have the host call again
@@ -434,6 +437,7 @@ HRESULT CSinjoPlugin::ProcessOutput(DWORD /*flags*/, DWORD outputBufferCount, DM
     } else {
         record.dwStatus |= DMO_OUTPUT_DATA_BUFFERF_INCOMPLETE;
         m_inputData += n;
+        m_inputConsumed += n;
         m_inputLength -= n;
     }
     return S_OK;
@@ -451,22 +455,31 @@ void CSinjoPlugin::ReadChannelSelect() {
     }
 }
 
-HRESULT CSinjoPlugin::ProcessSamples(BYTE* out, const BYTE* in, DWORD* bytes) {
+HRESULT CSinjoPlugin::ProcessSamples(BYTE* out, const BYTE* in, DWORD* bytes, DWORD framePhase) {
     ReadChannelSelect();
     const DWORD n = *bytes;
     if (!m_enabled.load(std::memory_order_relaxed) || m_channelSelect == ChannelBoth || !m_inputFormat.selectable) {
         if (n != 0 && out != in) std::memmove(out, in, n);
         return S_OK;
     }
-    const DWORD frames = n / m_inputFormat.blockAlign;  // a trailing partial frame is not produced
+    // A pass-through call may have stopped inside a frame (its output buffer was not a whole number of
+    // frames). The rest of that frame goes out unchanged, so that the frames after it are read from
+    // their start and the output stays a whole number of frames; reading across the frame boundary
+    // would swap the channels and shift the stream by a sample.
+    DWORD lead = 0;
+    if (framePhase != 0) {
+        lead = std::min<DWORD>(n, m_inputFormat.blockAlign - framePhase);
+        if (out != in) std::memmove(out, in, lead);
+    }
+    const DWORD frames = (n - lead) / m_inputFormat.blockAlign;  // a trailing partial frame is not produced
     switch (m_inputFormat.bitsPerSample) {
         case 8:
-            *bytes = frames * 2;
-            SelectChannel8(out, in, frames, m_channelSelect);
+            *bytes = lead + frames * 2;
+            SelectChannel8(out + lead, in + lead, frames, m_channelSelect);
             return S_OK;
         case 16:
-            *bytes = frames * 4;
-            SelectChannel16(out, in, frames, m_channelSelect);
+            *bytes = lead + frames * 4;
+            SelectChannel16(out + lead, in + lead, frames, m_channelSelect);
             return S_OK;
         default:
             *bytes = 0;

@@ -82,7 +82,7 @@ public:
     HRESULT ProcessInput(DWORD stream, platform::IMediaBuffer* buffer, DWORD flags, REFERENCE_TIME timestamp,
                          REFERENCE_TIME timelength) override;
     // Fills the one output buffer from its start. With a channel selected only whole frames are
-    // produced; an output buffer too small to take any of the held input (smaller than one frame, or
+    // produced (after finishing, unchanged, a frame that an earlier call without a channel split); an output buffer too small to take any of the held input (smaller than one frame, or
     // empty) is refused with E_INVALIDARG and nothing is consumed.
     HRESULT ProcessOutput(DWORD flags, DWORD outputBufferCount, platform::DMO_OUTPUT_DATA_BUFFER* outputBuffers,
                           DWORD* status) override;
@@ -136,7 +136,7 @@ private:
                     StreamFormat* myFormat, const DMO_MEDIA_TYPE& opposite);
     void ReleaseInput();
     void ReadChannelSelect();
-    HRESULT ProcessSamples(platform::BYTE* out, const platform::BYTE* in, DWORD* bytes);
+    HRESULT ProcessSamples(platform::BYTE* out, const platform::BYTE* in, DWORD* bytes, DWORD framePhase);
 
     // Constant after construction.
     InnerUnknown m_inner;
@@ -154,6 +154,7 @@ private:
     StreamFormat m_outputFormat;
     platform::IMediaBuffer* m_inputBuffer = nullptr;  // one reference held while non-null
     const platform::BYTE* m_inputData = nullptr;
+    DWORD m_inputConsumed = 0;  // bytes of m_inputBuffer already produced: where in a frame m_inputData is
     DWORD m_inputLength = 0;
     bool m_timeValid = false;
     REFERENCE_TIME m_timestamp = 0;

@@ -352,6 +352,27 @@ TEST_F(PluginTest, SmallOutputBufferTakesWholeFramesWithAChannelAndBytesWithout)
     }
 }
 
+TEST_F(PluginTest, ChannelChosenAfterAPassThroughSplitAFrameKeepsTheStreamFrameAligned) {
+    SetTypes(2, 16);
+    SetAudioSource(ChannelBoth);
+    TestBuffer input(Samples16({0x11, 0xA1, 0x12, 0xA2, 0x13, 0xA3, 0x14, 0xA4}));
+    ASSERT_EQ(dmo->ProcessInput(0, &input, 0, 0, 0), S_OK);
+    TestBuffer first = TestBuffer::Output(10);
+    DMO_OUTPUT_DATA_BUFFER record{&first, 0, 0, 0};
+    ASSERT_EQ(dmo->ProcessOutput(0, 1, &record, nullptr), S_OK);
+    EXPECT_EQ(first.Contents(), Samples16({0x11, 0xA1, 0x12, 0xA2, 0x13}));
+
+    SetAudioSource(ChannelLeft);
+    g_fakeTicks += kChannelSelectPollMs;
+    TestBuffer second = TestBuffer::Output(10);
+    record = DMO_OUTPUT_DATA_BUFFER{&second, 0, 0, 0};
+    ASSERT_EQ(dmo->ProcessOutput(0, 1, &record, nullptr), S_OK);
+    // The split frame's right sample as it was, then the last frame's left sample twice: 16 bytes in
+    // all, so the next buffer's frames start where the host expects them.
+    EXPECT_EQ(second.Contents(), Samples16({0xA3, 0x14, 0x14}));
+    EXPECT_EQ(record.dwStatus & DMO_OUTPUT_DATA_BUFFERF_INCOMPLETE, 0u);
+}
+
 TEST_F(PluginTest, OutputBufferBelowOneFrameIsRefusedWithoutLosingInput) {
     SetTypes(2, 16);
     SetAudioSource(ChannelLeft);
