@@ -150,10 +150,13 @@ TEST_F(GstPlayerTest, PauseHoldsThePositionAndSeekingMovesItOrEndsTheItem) {
     const fs::path clip = Clip("mp3", 4);
     ASSERT_FALSE(clip.empty());
     UseSinks("fakesink sync=true", "fakesink");  // real time, so positions mean something
+    FakeDmoConfig& plugin = sinjo_test::InstallFakeDmo(21);
+    ASSERT_EQ(sinjo_test::RecordDspPlugin(FakeClsid(21), L"watcher", 1), S_OK);
     MakePlayer();
     player_->PutUrl(FromUtf8(clip.string()));
     ASSERT_TRUE(WaitForState(kPlayStatePlaying));
     Pump(400);
+    const int flushesBeforeSeek = plugin.flushes;
     ASSERT_EQ(player_->Transport()->Pause(), kMediaOk);
     int32_t state = 0;
     player_->GetPlayState(&state);
@@ -167,6 +170,7 @@ TEST_F(GstPlayerTest, PauseHoldsThePositionAndSeekingMovesItOrEndsTheItem) {
     ASSERT_EQ(player_->Transport()->SetCurrentPosition(2.5), kMediaOk);
     Pump(200);
     EXPECT_NEAR(Position(), 2.5, 0.15) << "seeking while paused";
+    EXPECT_GT(plugin.flushes, flushesBeforeSeek) << "a seek drops what the plug-ins hold";
     ASSERT_EQ(player_->Transport()->Play(), kMediaOk);
     ASSERT_TRUE(WaitForState(kPlayStatePlaying));
     Pump(300);
