@@ -60,6 +60,9 @@ def write_collection(root, songs, artists):
 
 
 class Jukebox:
+    """settings: a function of the jukebox's own temporary folder (where it may write a collection)
+    returning the settings to store before the start."""
+
     def __init__(self, settings):
         self.root = tempfile.mkdtemp(prefix='sinjo-browser-')
         self.home = os.path.join(self.root, 'home')
@@ -69,7 +72,7 @@ class Jukebox:
                         SINJO_CAPTURE=os.path.join(self.root, 'capture.txt'), TMPDIR=self.root)
         self.env.pop('DISPLAY', None)
         self.env.pop('WAYLAND_DISPLAY', None)
-        pairs = dict(settings)
+        pairs = dict(settings(self.root))
         pairs['setting:WebServerPort'] = str(self.port)
         subprocess.run([os.path.join(BUILD_DIR, 'bin', 'sinjo-settings')] +
                        ['%s=%s' % kv for kv in pairs.items()], env=self.env, check=True,
@@ -87,7 +90,10 @@ class Jukebox:
             except OSError:
                 pass
             if self.process.poll() is not None or time.time() > deadline:
-                raise RuntimeError('the jukebox did not start:\n' + self.output())
+                output = self.output()
+                self.stop()
+                self.cleanup()
+                raise RuntimeError('the jukebox did not start:\n' + output)
             time.sleep(0.1)
 
     def get(self, target):

@@ -1,6 +1,5 @@
 """Paging through a generated collection of 1,000 songs (five pages of 200): the pager, the search and
 sort kept from page to page, and a batch queued from a later page."""
-import os
 import unittest
 
 import jukebox
@@ -16,8 +15,7 @@ SONGS.append(("Don't Cry 100%", 3, 'mp3'))
 BY_NAME = sorted((t for t, _, _ in SONGS), key=lambda t: t.encode('gbk'))
 
 
-def big_collection():
-    root = os.path.join(os.environ.get('TMPDIR', '/tmp'), 'sinjo-browser-collection-%d' % os.getpid())
+def big_collection(root):
     index, media = jukebox.write_collection(root, SONGS, ARTISTS)
     return {'setting:MtvIndexDir': index, 'setting:MtvRootDir': media}
 

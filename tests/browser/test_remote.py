@@ -14,7 +14,7 @@ BLACK = 'rgb(0, 0, 0)'
 DISPLAY_NAMES = {'karaoke': '伴唱', 'original': '原唱', 'left': '左声道', 'right': '右声道', 'stereo': '立体声'}
 
 
-def demo_settings():
+def demo_settings(_root):
     demo = os.path.join(jukebox.SOURCE_DIR, 'demo')
     return {'setting:MtvIndexDir': os.path.join(demo, 'mtvindex'),
             'setting:MtvRootDir': os.path.join(demo, 'mtv'),
@@ -31,7 +31,7 @@ class JukeboxPageTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.box = Jukebox(cls.settings())
+        cls.box = Jukebox(cls.settings)
         try:
             cls.b = Browser()
         except Exception:
