@@ -500,6 +500,8 @@ TEST_F(PluginTest, InputTypeClearedWhileHoldingInputIsRefusedNotReadFrom) {
     TestBuffer output = TestBuffer::Output(8);
     DMO_OUTPUT_DATA_BUFFER record{&output, 0, 0, 0};
     EXPECT_EQ(dmo->ProcessOutput(0, 1, &record, nullptr), DMO_E_TYPE_NOT_SET);
+    EXPECT_EQ(dmo->Flush(), S_OK);
+    EXPECT_EQ(input.refs, 1);
 }
 
 // --- the channel selection poll ---------------------------------------------------------------------
