@@ -83,6 +83,7 @@ TEST(QueryCacheTest, EvictsOldestAndOwnsLists) {
     EXPECT_NE(cache.Find(L"q"), nullptr);
 
     // Equal stamps: the first in key order goes.
+    cache.entries[L"q"]->stamp = 40;
     cache.entries[L"a"]->stamp = 5;
     cache.entries[L"m"]->stamp = 5;
     cache.Insert(L"r", new std::vector<Artist*>);

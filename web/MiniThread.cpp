@@ -31,15 +31,20 @@ CMiniThread::CMiniThread() = default;
 CMiniThread::~CMiniThread() { Stop(0); }
 
 bool CMiniThread::Start() {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
-    if (m_threadHandle.load() != nullptr) {
-        return true;
+    std::thread* marker = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        if (m_threadHandle.load() != nullptr) {
+            return true;
+        }
+        m_stopEvent.Reset();
+        // The marker is stored before the thread exists, so that a Run that finishes at once finds
+        // its own handle to release.
+        marker = new std::thread();
+        m_threadHandle.store(marker);
     }
-    m_stopEvent.Reset();
-    // The marker is stored before the thread exists, so that a Run that finishes at once finds
-    // its own handle to release.
-    auto* marker = new std::thread();
-    m_threadHandle.store(marker);
+    // The lock is released before the thread exists: a Run that deletes its own object (a connection
+    // worker) may do so at once, and nothing here may touch the object after the thread has started.
     try {
         std::thread worker([this, marker] {
             t_ownMarker = marker;
@@ -50,8 +55,9 @@ bool CMiniThread::Start() {
         });
         worker.detach();
     } catch (const std::system_error&) {
-        // No thread, so nobody else will free the marker; the handle goes back to null.
-        m_threadHandle.store(nullptr);
+        // No thread, so the object is still ours and nobody else will free the marker.
+        std::thread* expected = marker;
+        m_threadHandle.compare_exchange_strong(expected, nullptr);
         delete marker;
         return false;
     }
