@@ -109,9 +109,14 @@ function ToggleBatchQueue() {
   if (span.parentNode) span.parentNode.className = open ? 'batch open' : 'batch';
 }
 
-// Queues one song (a number) or several (identifiers joined by ",").
+// Queues one song (a number) or several (identifiers joined by ","). A second tap on the same link
+// within a moment is taken for a bounce of the finger, not for a wish to sing the song twice.
+var lastQueued = { text: '', at: 0 };
 function QueueSong(ids) {
   var text = String(ids);
+  var now = Date.now();
+  if (text === lastQueued.text && now - lastQueued.at < 1000) return;
+  lastQueued = { text: text, at: now };
   var count = text.split(/[ ,]+/).filter(function (x) { return x !== ''; }).length;
   if (queueCount >= QUEUE_LIMIT) {
     Toast(TEXT.queueFull);
@@ -298,6 +303,8 @@ MarkCurrent();
 Refresh();
 setInterval(function () { if (!document.hidden) Refresh(); }, POLL_MS);
 document.addEventListener('visibilitychange', function () { if (!document.hidden) Refresh(); });
+// Back to this page from the browser's history: what it shows may be old.
+window.addEventListener('pageshow', function (e) { if (e.persisted) Refresh(); });
 
 // Wide screens place the queue column right under the header, whose height depends on the fonts.
 function FitLayout() {

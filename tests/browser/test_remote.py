@@ -155,8 +155,14 @@ class RemoteOnDemo(JukeboxPageTest):
         self.b.by_text('#songs a', '朋友').click()
         self.b.wait(lambda d: self.b.find('#toast').text == '已点：朋友', message='confirmation')
         self.wait_queue(['周华健: 朋友'])
-        self.b.by_text('#songs a', '花心').click()
+        # A quick second tap (a bouncing finger) does not queue the song twice.
+        song = self.b.by_text('#songs a', '花心')
+        song.click()
+        song.click()
         self.wait_queue(['周华健: 朋友', '周华健: 花心'])
+        self.b.js('Refresh()')
+        self.b.wait(lambda d: self.b.js('return queueShown === refreshSerial'))
+        self.assertEqual(self.queue_texts(), ['周华健: 朋友', '周华健: 花心'])
         self.assertEqual(self.b.find('#queue_count').text, '2')
         self.assertEqual(self.b.find('#now_playing').text, '周华健: 朋友')
         # The queue panel shows them, the playing one marked as such.
