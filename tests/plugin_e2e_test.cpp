@@ -149,29 +149,35 @@ TEST(PluginModuleEndToEnd, RegisteredModuleFollowsTheSelectionWrittenByAnotherPr
         return Classify(out, length);
     };
 
-    // Streams until `expected` is heard after another process wrote `value`; the number of chunks
-    // (10 ms of audio each) from the start of the write to the first chunk that follows it.
+    // Streams until `expected` is heard after another process wrote `value`. Returns the audio, in
+    // chunks of 10 ms, processed from the moment the write was seen finished (the writer exited) to
+    // the first chunk that follows it; 0 when the output followed even before the exit was seen.
     auto switchTo = [&](uint32_t value, Heard before, Heard expected) {
         for (int i = 0; i < 15; ++i) EXPECT_EQ(processChunk(), before) << "steady before the change";
         const pid_t writer = WriteSelectionFromAnotherProcess(value);
         EXPECT_GT(writer, 0);
-        int chunks = 0;
-        bool writerDone = false;
-        for (; chunks < 100; ++chunks) {
+        int chunk = 0;
+        int writtenAt = -1;
+        bool heardNew = false;
+        for (; chunk < 200 && !heardNew; ++chunk) {
             const Heard heard = processChunk();
-            if (!writerDone) {
-                int status = 0;
-                if (waitpid(writer, &status, WNOHANG) == writer) {
-                    writerDone = true;
-                    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the writer failed";
-                }
+            heardNew = heard == expected;
+            if (!heardNew) {
+                EXPECT_EQ(heard, before) << "chunk " << chunk << ": neither the old nor the new selection";
             }
-            if (heard == expected) break;
-            EXPECT_EQ(heard, before) << "chunk " << chunks << ": output is neither old nor new selection";
+            int status = 0;
+            if (writtenAt < 0 && waitpid(writer, &status, WNOHANG) == writer) {
+                writtenAt = chunk;
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the writer failed";
+            }
         }
-        if (!writerDone) waitpid(writer, nullptr, 0);
+        if (writtenAt < 0) {
+            waitpid(writer, nullptr, 0);
+            writtenAt = chunk;
+        }
+        EXPECT_TRUE(heardNew) << "the output never followed the selection " << value;
         for (int i = 0; i < 15; ++i) EXPECT_EQ(processChunk(), expected) << "steady after the change";
-        return chunks;
+        return std::max(0, chunk - 1 - writtenAt);
     };
 
     for (int i = 0; i < 5; ++i) EXPECT_EQ(processChunk(), Heard::Both);
