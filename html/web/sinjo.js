@@ -18,15 +18,24 @@ var QUEUE_LIMIT = 100;
 
 // Messages shown to the singer.
 var TEXT = {
-  queued: '\u5df2\u70b9\uff1a',                            // "Queued: " + title
-  queuedMany: '\u5df2\u52a0\u5165 %n \u9996\u6b4c\u66f2',              // "%n songs added"
-  queueFull: '\u5df2\u70b9\u6b4c\u66f2\u5df2\u6ee1 100 \u9996',            // "The queue is full (100 songs)"
-  playNext: '\u5df2\u63d2\u64ad\uff0c\u4e0b\u4e00\u9996\u64ad\u653e',              // "Moved up: plays next"
-  removed: '\u5df2\u5220\u9664',                           // "Removed"
-  confirmClear: '\u518d\u70b9\u4e00\u6b21\u6e05\u7a7a',                // "Tap again to clear"
-  cleared: '\u5df2\u6e05\u7a7a',                           // "Queue cleared"
-  nothingPlaying: '\u6ca1\u6709\u6b4c\u66f2\u5728\u64ad\u653e',            // "Nothing is playing"
-  offline: '\u8fde\u63a5\u4e0d\u4e0a\u70b9\u6b4c\u673a\uff0c\u8bf7\u7a0d\u540e\u518d\u8bd5'        // "Cannot reach the jukebox, try again later"
+  // "Queued: " + title
+  queued: '\u5df2\u70b9\uff1a',
+  // "%n songs added"
+  queuedMany: '\u5df2\u52a0\u5165 %n \u9996\u6b4c\u66f2',
+  // "The queue is full (100 songs)"
+  queueFull: '\u5df2\u70b9\u6b4c\u66f2\u5df2\u6ee1 100 \u9996',
+  // "Moved up: plays next"
+  playNext: '\u5df2\u63d2\u64ad\uff0c\u4e0b\u4e00\u9996\u64ad\u653e',
+  // "Removed"
+  removed: '\u5df2\u5220\u9664',
+  // "Tap again to clear"
+  confirmClear: '\u518d\u70b9\u4e00\u6b21\u6e05\u7a7a',
+  // "Queue cleared"
+  cleared: '\u5df2\u6e05\u7a7a',
+  // "Nothing is playing"
+  nothingPlaying: '\u6ca1\u6709\u6b4c\u66f2\u5728\u64ad\u653e',
+  // "Cannot reach the jukebox, try again later"
+  offline: '\u8fde\u63a5\u4e0d\u4e0a\u70b9\u6b4c\u673a\uff0c\u8bf7\u7a0d\u540e\u518d\u8bd5'
 };
 
 function $(id) { return document.getElementById(id); }

@@ -92,6 +92,14 @@ class PagingThroughAThousandSongs(JukeboxPageTest):
         self.assertTrue(set(self.queue_texts()) <= page)
         self.b.screenshot('phone-songs-page-3')
 
+    def test_a_full_queue_says_so(self):
+        self.box.control('act=queue_song&param=' + ','.join(str(n) for n in range(1, 101)))
+        self.open()
+        self.assertEqual(self.b.find('#queue_count').text, '100')
+        self.b.find('#songs > table[cellpadding] tr.odd td:nth-child(3) a').click()
+        self.b.wait(lambda d: self.b.find('#toast').text == '已点歌曲已满 100 首')
+        self.assertEqual(self.box.queue_html().count('<tr'), 100)
+
     def test_names_with_quotes_and_percent_signs_can_be_searched(self):
         self.open('?sortby=name')
         # From the song list: the artist link of the song.
