@@ -57,6 +57,33 @@ public:
     virtual MediaStatus SetVolume(int32_t volume) = 0;
 };
 
+// Facets that forward to their owner's DoPlay, DoPause, DoStop, DoGetPosition, DoSetPosition,
+// DoGetVolume and DoSetVolume; a back end makes them friends and owns one of each.
+template <class Owner>
+class ForwardingTransport final : public MediaTransport {
+public:
+    explicit ForwardingTransport(Owner* owner) : m_owner(owner) {}
+    MediaStatus Play() override { return m_owner->DoPlay(); }
+    MediaStatus Pause() override { return m_owner->DoPause(); }
+    MediaStatus Stop() override { return m_owner->DoStop(); }
+    MediaStatus GetCurrentPosition(double* seconds) override { return m_owner->DoGetPosition(seconds); }
+    MediaStatus SetCurrentPosition(double seconds) override { return m_owner->DoSetPosition(seconds); }
+
+private:
+    Owner* const m_owner;  // owns this facet
+};
+
+template <class Owner>
+class ForwardingSettings final : public MediaSettings {
+public:
+    explicit ForwardingSettings(Owner* owner) : m_owner(owner) {}
+    MediaStatus GetVolume(int32_t* volume) override { return m_owner->DoGetVolume(volume); }
+    MediaStatus SetVolume(int32_t volume) override { return m_owner->DoSetVolume(volume); }
+
+private:
+    Owner* const m_owner;  // owns this facet
+};
+
 // Receives the new play state.
 using PlayStateHandler = std::function<void(int32_t newState)>;
 

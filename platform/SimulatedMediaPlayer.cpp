@@ -29,29 +29,6 @@ uint32_t MediaMsFromEnvironment() {
 
 }  // namespace
 
-class SimulatedMediaPlayer::TransportFacet final : public MediaTransport {
-public:
-    explicit TransportFacet(SimulatedMediaPlayer* owner) : m_owner(owner) {}
-    MediaStatus Play() override { return m_owner->DoPlay(); }
-    MediaStatus Pause() override { return m_owner->DoPause(); }
-    MediaStatus Stop() override { return m_owner->DoStop(); }
-    MediaStatus GetCurrentPosition(double* seconds) override { return m_owner->DoGetPosition(seconds); }
-    MediaStatus SetCurrentPosition(double seconds) override { return m_owner->DoSetPosition(seconds); }
-
-private:
-    SimulatedMediaPlayer* const m_owner;  // owns this facet
-};
-
-class SimulatedMediaPlayer::SettingsFacet final : public MediaSettings {
-public:
-    explicit SettingsFacet(SimulatedMediaPlayer* owner) : m_owner(owner) {}
-    MediaStatus GetVolume(int32_t* volume) override { return m_owner->DoGetVolume(volume); }
-    MediaStatus SetVolume(int32_t volume) override { return m_owner->DoSetVolume(volume); }
-
-private:
-    SimulatedMediaPlayer* const m_owner;  // owns this facet
-};
-
 SimulatedMediaPlayer::SimulatedMediaPlayer() : SimulatedMediaPlayer(Options()) {}
 
 SimulatedMediaPlayer::SimulatedMediaPlayer(Options options) : m_options(options) {

@@ -91,10 +91,10 @@ public:
     void ClearCalls() { m_calls = Calls(); }
 
 private:
-    class TransportFacet;
-    class SettingsFacet;
-    friend class TransportFacet;
-    friend class SettingsFacet;
+    using TransportFacet = ForwardingTransport<SimulatedMediaPlayer>;
+    using SettingsFacet = ForwardingSettings<SimulatedMediaPlayer>;
+    friend class ForwardingTransport<SimulatedMediaPlayer>;
+    friend class ForwardingSettings<SimulatedMediaPlayer>;
 
     MediaStatus DoPlay();
     MediaStatus DoPause();

@@ -100,20 +100,29 @@ const std::wstring& AlbumName(const Song* song) {
     return song->album_ref != nullptr ? song->album_ref->name : empty;
 }
 
-// Rows of `columns` cells of 200 pixels, filled by `cell` for the indexes below `count`.
-template <class CellFn>
-void AppendGrid(std::string& out, size_t count, size_t columns, CellFn cell) {
+// A table body of `columns` cells of 200 pixels per row, one cell per record: its name as a search link
+// with its song count. Cells past the last record are empty.
+template <class Record>
+void AppendNameGrid(std::string& out, const std::vector<Record*>& records, size_t columns) {
+    const size_t count = records.size();
     for (size_t row = 0; row * columns < count; ++row) {
         out += "<tr class=";
         out += (row % 2 == 0) ? "even" : "odd";
         out += ">";
         for (size_t j = 0; j < columns; ++j) {
             const size_t k = row * columns + j;
-            if (k < count) {
-                cell(out, k);
-            } else {
+            if (k >= count) {
                 out += "<td width=200>&nbsp;</td>";
+                continue;
             }
+            const std::string name = Gbk(records[k]->name);
+            out += "<td width=200><a href=\"JavaScript:SearchFor('";
+            out += name;
+            out += "')\">";
+            out += name;
+            out += " (";
+            out += IntToString(records[k]->song_count);
+            out += ")</a></td>";
         }
         out += "</tr>";
     }
@@ -299,17 +308,7 @@ std::string RenderArtistList(const std::vector<Artist*>& artists, const std::wst
     out += t.artistSortLinks;
     out += "</center><br>";
     out += "<table width='100%' cellpadding=2 cellspacing=0>";
-    AppendGrid(out, artists.size(), 5, [&](std::string& o, size_t k) {
-        const Artist* a = artists[k];
-        const std::string name = Gbk(a->name);
-        o += "<td width=200><a href=\"JavaScript:SearchFor('";
-        o += name;
-        o += "')\">";
-        o += name;
-        o += " (";
-        o += IntToString(a->song_count);
-        o += ")</a></td>";
-    });
+    AppendNameGrid(out, artists, 5);
     out += "</table>";
     out += t.artistSummary;
     out += IntToString(static_cast<int32_t>(artists.size()));
@@ -321,17 +320,7 @@ std::string RenderAlbumList(const std::vector<Album*>& albums) {
     const FixedTexts& t = Texts();
     std::string out = t.albumTitle;
     out += "<table width='100%' cellpadding=2 cellspacing=0>";
-    AppendGrid(out, albums.size(), 3, [&](std::string& o, size_t k) {
-        const Album* a = albums[k];
-        const std::string name = Gbk(a->name);
-        o += "<td width=200><a href=\"JavaScript:SearchFor('";
-        o += name;
-        o += "')\">";
-        o += name;
-        o += " (";
-        o += IntToString(a->song_count);
-        o += ")</a></td>";
-    });
+    AppendNameGrid(out, albums, 3);
     out += "</table>";
     out += t.artistSummary;
     out += IntToString(static_cast<int32_t>(albums.size()));

@@ -202,29 +202,6 @@ struct GstMediaPlayer::BusContext {
     static void Free(gpointer data) { delete static_cast<BusContext*>(data); }
 };
 
-class GstMediaPlayer::TransportFacet final : public MediaTransport {
-public:
-    explicit TransportFacet(GstMediaPlayer* owner) : m_owner(owner) {}
-    MediaStatus Play() override { return m_owner->DoPlay(); }
-    MediaStatus Pause() override { return m_owner->DoPause(); }
-    MediaStatus Stop() override { return m_owner->DoStop(); }
-    MediaStatus GetCurrentPosition(double* seconds) override { return m_owner->DoGetPosition(seconds); }
-    MediaStatus SetCurrentPosition(double seconds) override { return m_owner->DoSetPosition(seconds); }
-
-private:
-    GstMediaPlayer* const m_owner;  // owns this facet
-};
-
-class GstMediaPlayer::SettingsFacet final : public MediaSettings {
-public:
-    explicit SettingsFacet(GstMediaPlayer* owner) : m_owner(owner) {}
-    MediaStatus GetVolume(int32_t* volume) override { return m_owner->DoGetVolume(volume); }
-    MediaStatus SetVolume(int32_t volume) override { return m_owner->DoSetVolume(volume); }
-
-private:
-    GstMediaPlayer* const m_owner;  // owns this facet
-};
-
 std::unique_ptr<MediaPlayer> GstMediaPlayer::Create() {
     if (!InitGstreamer()) {
         return nullptr;

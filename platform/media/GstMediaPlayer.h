@@ -64,10 +64,10 @@ public:
     GstElement* Pipeline() const { return m_pipeline; }
 
 private:
-    class TransportFacet;
-    class SettingsFacet;
-    friend class TransportFacet;
-    friend class SettingsFacet;
+    using TransportFacet = ForwardingTransport<GstMediaPlayer>;
+    using SettingsFacet = ForwardingSettings<GstMediaPlayer>;
+    friend class ForwardingTransport<GstMediaPlayer>;
+    friend class ForwardingSettings<GstMediaPlayer>;
     struct BusContext;
 
     GstMediaPlayer();
