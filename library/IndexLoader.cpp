@@ -23,9 +23,11 @@
 //     overflowing.
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <string_view>
 #include <utility>
@@ -36,6 +38,10 @@
 #include "library/SongMan.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -172,122 +178,214 @@ private:
     bool m_pendingCR = false;
 };
 
-// One line (piece) of an index file, converted and split into fields. `fields` view `text`. When `clean`
-// is set (the text holds no "?", so the converter replaced nothing), the piece's bytes split the same way
-// give the same fields in their exact code page 936 form: "," and the double quote are single bytes below
-// 0x40 and never occur inside a double-byte character (its second byte is 0x40 or above).
-struct IndexLine {
-    std::string_view bytes;
-    std::wstring_view text;
-    std::vector<std::wstring_view> fields;  // the first `wanted` fields at most (see ForEachIndexLine)
-    bool clean = false;
-};
-
-template <class Char>
-bool IsFieldSeparator(Char c) {
-    return c == Char(',') || c == Char('"');
-}
-
-// Fields are the maximal runs of characters other than "," and the double quote; empty fields do not
-// exist, so ",," counts as one separator and quotes never protect a comma.
-// Only the first `limit` fields are collected; a caller that needs fields 0 to n-1 and must know whether
-// the line has at least n fields passes n.
-template <class View>
-void SplitFields(View text, std::vector<View>* fields, size_t limit) {
-    fields->clear();
-    size_t i = 0;
-    const size_t n = text.size();
-    while (i < n && fields->size() < limit) {
-        while (i < n && IsFieldSeparator(text[i])) ++i;
-        const size_t start = i;
-        while (i < n && !IsFieldSeparator(text[i])) ++i;
-        if (i > start) fields->push_back(text.substr(start, i - start));
-    }
-}
-
-// Field `index` of a line's bytes (empty when the line has fewer fields).
-std::string_view ByteField(std::string_view bytes, size_t index) {
-    size_t i = 0;
-    const size_t n = bytes.size();
-    for (size_t field = 0;; ++field) {
-        while (i < n && IsFieldSeparator(bytes[i])) ++i;
-        const size_t start = i;
-        while (i < n && !IsFieldSeparator(bytes[i])) ++i;
-        if (i == start) return {};
-        if (field == index) return bytes.substr(start, i - start);
-    }
-}
-
-// Calls handle(const IndexLine&) for every line of the file, in order, with the first `wanted` fields.
-//
-// Each line's bytes are converted from code page 936 as a whole. To keep the converter's per-call cost
-// off every line, consecutive lines that end with a line feed (and hold no zero byte) are converted in one
-// call and cut apart again at the line feeds. That gives exactly the per-line result: a line feed is a
-// single byte that is never part of a double-byte character, and the converter replaces an invalid lead
-// byte before it by one "?" without consuming it. Other lines (cut at 258 bytes, the last line without a
-// line feed, lines with a zero byte) are converted alone.
+// Calls handle(std::string_view) with the text of every line (piece) of the file, in order: its bytes up
+// to the first zero byte, the line feed that ends it included.
 template <class Handler>
-void ForEachIndexLine(IndexFile& file, size_t wanted, Handler handle) {
-    // Lines converted per call: enough to make the call's cost vanish, few enough that the wide buffer
-    // stays small (freeing a large block makes the allocator sweep all its small free blocks).
-    constexpr size_t kRunPieces = 32;
+void ForEachLine(IndexFile& file, Handler handle) {
     std::vector<IndexFile::Piece> pieces;
-    std::wstring wide;
-    IndexLine line;
-    auto emit = [&](std::string_view bytes, std::wstring_view text) {
-        line.bytes = bytes;
-        line.text = text;
-        SplitFields(text, &line.fields, wanted);
-        line.clean = text.find(L'?') == std::wstring_view::npos;
-        handle(static_cast<const IndexLine&>(line));
-    };
-    auto simple = [](const IndexFile::Piece& p) {
-        return p.text.size() == p.bytes.size() && !p.bytes.empty() && p.bytes.back() == '\n';
-    };
     while (file.NextPieces(&pieces)) {
-        size_t i = 0;
-        while (i < pieces.size()) {
-            if (!simple(pieces[i])) {
-                wide = platform::MultiByteToWide(platform::CP_GBK, pieces[i].text);
-                emit(pieces[i].text, wide);
-                ++i;
-                continue;
+        for (const IndexFile::Piece& piece : pieces) handle(piece.text);
+    }
+}
+
+// ---- fields ---------------------------------------------------------------------------------------------
+//
+// Lines are split into fields on their bytes, before anything is converted. The separators "," and the
+// double quote are single bytes below 0x40: they never occur inside a double-byte character of code page
+// 936 (its second byte is 0x40 or above), and the converter never takes one into a broken character (a
+// bad lead byte before it becomes one "?" of its own). So the fields of a line's bytes, each converted,
+// are exactly the fields of the whole line converted. Numbers read the same from the bytes: digits, signs
+// and white space are ASCII, and no double-byte character converts to ASCII. Only the fields that become
+// text are converted at all.
+
+constexpr size_t kArtistFields = 5;  // an artist line needs fields 0 to 4
+constexpr size_t kSongFields = 14;   // a song line needs fields 0 to 13
+
+inline bool IsFieldSeparator(char c) { return c == ',' || c == '"'; }
+
+// Bit i is set when p[i] is a separator, for the 64 bytes at p.
+inline uint64_t SeparatorMask(const char* p) {
+#if defined(__SSE2__)
+    const __m128i comma = _mm_set1_epi8(',');
+    const __m128i quote = _mm_set1_epi8('"');
+    uint64_t mask = 0;
+    for (int k = 0; k < 4; ++k) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, comma), _mm_cmpeq_epi8(v, quote));
+        mask |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(hit))) << (16 * k);
+    }
+    return mask;
+#else
+    uint64_t mask = 0;
+    for (int i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(IsFieldSeparator(p[i])) << i;
+    return mask;
+#endif
+}
+
+// Fields are the maximal runs of bytes other than "," and the double quote; empty fields do not exist, so
+// ",," counts as one separator and quotes never protect a comma. Stores the first `limit` fields and
+// returns how many there are (at most `limit`): a caller that needs fields 0 to n-1 and must know whether
+// the line has that many passes n.
+//
+// The line is looked at 64 bytes at a time as a mask of separator positions: a field starts where a
+// non-separator follows a separator (or the line's start) and ends where a separator follows a
+// non-separator; the bytes past the line's end count as separators.
+size_t SplitFields(std::string_view line, std::string_view* fields, size_t limit) {
+    const char* const base = line.data();
+    const size_t n = line.size();
+    size_t count = 0;
+    size_t open = n;           // start of a field whose end is still to come; n when none
+    uint64_t before = 1;       // whether the byte before the block is a separator
+    for (size_t at = 0; at < n; at += 64) {
+        uint64_t sep;
+        if (n - at >= 64) {
+            sep = SeparatorMask(base + at);
+        } else {
+            char tail[64];
+            std::memcpy(tail, base + at, n - at);
+            sep = SeparatorMask(tail) | (~uint64_t{0} << (n - at));
+        }
+        const uint64_t previous = (sep << 1) | before;
+        uint64_t starts = ~sep & previous;
+        uint64_t ends = sep & ~previous;
+        before = sep >> 63;
+        // Starts and ends alternate along the line, so they pair up in order.
+        for (;;) {
+            if (open == n) {
+                if (starts == 0) break;
+                open = at + static_cast<size_t>(std::countr_zero(starts));
+                starts &= starts - 1;
             }
-            size_t j = i;
-            while (j < pieces.size() && j - i < kRunPieces && simple(pieces[j])) ++j;
-            // Pieces are consecutive in the buffer, so a run of them is one byte range.
-            const char* first = pieces[i].bytes.data();
-            const char* last = pieces[j - 1].bytes.data() + pieces[j - 1].bytes.size();
-            wide = platform::MultiByteToWide(platform::CP_GBK, std::string_view(first, static_cast<size_t>(last - first)));
-            size_t at = 0;
-            for (size_t k = i; k < j; ++k) {
-                size_t lf = wide.find(L'\n', at);
-                if (lf == std::wstring::npos) lf = wide.size() - 1;  // cannot happen: one line feed a piece
-                emit(pieces[k].bytes, std::wstring_view(wide).substr(at, lf + 1 - at));
-                at = lf + 1;
-            }
-            i = j;
+            if (ends == 0) break;  // the field goes on into the next block
+            const size_t end = at + static_cast<size_t>(std::countr_zero(ends));
+            ends &= ends - 1;
+            fields[count++] = std::string_view(base + open, end - open);
+            open = n;
+            if (count == limit) return count;
         }
     }
+    if (open != n) fields[count++] = std::string_view(base + open, n - open);  // ends with the line
+    return count;
 }
+
+// A field without the line feed that ended the line (the feed counts while fields are counted but never
+// belongs to a text value).
+std::string_view FieldText(std::string_view field) {
+    if (!field.empty() && field.back() == '\n') field.remove_suffix(1);
+    return field;
+}
+
+// The text fields of many lines, converted from code page 936 in one call: the fields are joined with line
+// feeds, converted together and cut apart again at the line feeds. A field never holds a line feed (the
+// one that ends a line is taken off first), a line feed is a single byte outside every double-byte
+// character, and a bad lead byte just before it becomes one "?" without taking it; so every field comes
+// out exactly as if it had been converted alone, while the converter's per-call cost is paid once a batch.
+// The batch is kept small (see Full) so that its buffers are reused from batch to batch and never reach
+// the sizes at which the allocator maps fresh memory or sweeps its free lists.
+class FieldBatch final {
+public:
+    FieldBatch() {
+        m_bytes.reserve(kByteLimit + 2 * (kMaxPiece + 1));
+        m_byteEnds.reserve(kFieldLimit);
+        m_wideEnds.reserve(kFieldLimit);
+    }
+    FieldBatch(const FieldBatch&) = delete;
+    FieldBatch& operator=(const FieldBatch&) = delete;
+
+    // Queues a field's bytes, which hold no line feed; its number in the batch is Count() before the call.
+    void Add(std::string_view bytes) {
+        m_bytes.append(bytes);
+        m_bytes.push_back('\n');
+        m_byteEnds.push_back(m_bytes.size());
+    }
+
+    size_t Count() const { return m_byteEnds.size(); }
+    // Time to convert: enough fields to make the call's cost vanish, before the buffers grow large.
+    bool Full() const { return m_byteEnds.size() >= kFieldLimit || m_bytes.size() >= kByteLimit; }
+
+    // Converts every queued field; Text and Bytes are valid until Clear.
+    void Convert() {
+        m_wide = platform::MultiByteToWide(platform::CP_GBK, m_bytes);
+        m_wideEnds.clear();
+        const wchar_t* const base = m_wide.data();
+        const wchar_t* at = base;
+        const wchar_t* const end = base + m_wide.size();
+        for (size_t i = 0; i < m_byteEnds.size(); ++i) {
+            const wchar_t* lf = std::wmemchr(at, L'\n', static_cast<size_t>(end - at));
+            if (lf == nullptr) lf = end;  // cannot happen: every field is followed by its line feed
+            at = lf == end ? end : lf + 1;
+            m_wideEnds.push_back(static_cast<size_t>(at - base));
+        }
+    }
+
+    // Field `i` converted, and its bytes, both without the joining line feed.
+    std::wstring_view Text(size_t i) const {
+        const size_t begin = i == 0 ? 0 : m_wideEnds[i - 1];
+        const size_t end = m_wideEnds[i];
+        return std::wstring_view(m_wide).substr(begin, end > begin ? end - begin - 1 : 0);
+    }
+    std::string_view Bytes(size_t i) const {
+        const size_t begin = i == 0 ? 0 : m_byteEnds[i - 1];
+        return std::string_view(m_bytes).substr(begin, m_byteEnds[i] - begin - 1);
+    }
+
+    void Clear() {
+        m_bytes.clear();
+        m_byteEnds.clear();
+        m_wideEnds.clear();
+    }
+
+private:
+    static constexpr size_t kFieldLimit = 256;
+    static constexpr size_t kByteLimit = 1000;
+
+    std::string m_bytes;              // the queued fields, each followed by a line feed
+    std::vector<size_t> m_byteEnds;   // end of each field's line feed in m_bytes
+    std::wstring m_wide;              // m_bytes converted
+    std::vector<size_t> m_wideEnds;   // end of each field's line feed in m_wide
+};
 
 // A decimal signed integer: leading white space, an optional sign, then digits up to the first
 // non-digit; 0 without digits; saturates at the 32-bit limits.
-int32_t ParseIndexNumber(std::wstring_view text) {
+int32_t ParseIndexNumber(std::string_view text) {
     size_t i = 0;
-    while (i < text.size() && IsAsciiSpace(text[i])) ++i;
+    while (i < text.size() && IsAsciiSpace(static_cast<wchar_t>(static_cast<unsigned char>(text[i])))) ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
-        negative = text[i] == L'-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
         ++i;
     }
     int64_t value = 0;
-    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-        value = value * 10 + (text[i] - L'0');
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
         if (value > static_cast<int64_t>(INT32_MAX) + 1) value = static_cast<int64_t>(INT32_MAX) + 1;
     }
     if (negative) value = -value;
     return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+// Sort key of a text converted from `bytes`: the bytes themselves when the converter replaced nothing
+// (no "?" in the text; a clean conversion turns back into the same bytes), else the text converted back.
+void SetSortKey(std::string* key, std::wstring_view text, std::string_view bytes) {
+    if (text.find(L'?') == std::wstring_view::npos) {
+        key->assign(bytes);
+    } else {
+        *key = TextKey(text);
+    }
+}
+
+// Sets `ext` to the lower-case extension of `path`: the text after the last "." that follows the last
+// "\" or "/"; empty without such a dot.
+void SetExtension(std::wstring* ext, std::wstring_view path) {
+    ext->clear();
+    for (size_t i = path.size(); i-- > 0;) {
+        if (path[i] == L'.') {
+            ext->assign(path.substr(i + 1));
+            AsciiLowerInPlace(*ext);
+            return;
+        }
+        if (IsPathSeparator(path[i])) return;
+    }
 }
 
 // A read-only copy of an id-to-artist map laid out for fast lookups: a table indexed by id when the ids
@@ -320,13 +418,6 @@ private:
     std::vector<std::pair<int32_t, Artist*>> m_sorted;
 };
 
-// A field without the line feed that ended the line.
-template <class View>
-View FieldText(View field) {
-    if (!field.empty() && field.back() == typename View::value_type('\n')) field.remove_suffix(1);
-    return field;
-}
-
 // Splits `text` at runs of `separators`, skipping empty parts.
 std::vector<std::wstring> SplitRuns(std::wstring_view text, std::wstring_view separators) {
     std::vector<std::wstring> parts;
@@ -340,11 +431,40 @@ std::vector<std::wstring> SplitRuns(std::wstring_view text, std::wstring_view se
     return parts;
 }
 
-// Sort key of field `index` of a line: its own bytes when the line converted cleanly, else a conversion
-// of its text back to code page 936.
-std::string SortKeyOf(const IndexLine& line, size_t index) {
-    if (line.clean) return std::string(FieldText(ByteField(line.bytes, index)));
-    return TextKey(FieldText(line.fields[index]));
+// Whether Reload refills the old catalogue's song records instead of deleting them (see
+// SongMan::reusable_songs). Off under AddressSanitizer, which can only report a song pointer kept across a
+// Reload when the record behind it has been freed.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kReuseSongRecords = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kReuseSongRecords = false;
+#else
+constexpr bool kReuseSongRecords = true;
+#endif
+#else
+constexpr bool kReuseSongRecords = true;
+#endif
+
+// Asks the processor early for the memory that refilling reused song records will touch: the record
+// `2 * distance` songs ahead of the loader, and the string buffers of the one `distance` ahead (whose record
+// was asked for `distance` songs ago). The records of a catalogue lie scattered over tens of megabytes, so
+// without this every record and string waits on main memory in turn.
+void PrefetchReusableSongs(const SongMan& man, size_t distance) {
+    const autoreleaselist<Song>& list = man.reusable_songs;
+    const size_t far = man.reusable_songs_next + 2 * distance;
+    if (far < list.size()) {
+        const char* record = reinterpret_cast<const char*>(list[far]);
+        for (size_t offset = 0; offset < sizeof(Song); offset += 64) __builtin_prefetch(record + offset, 1);
+    }
+    const size_t near = man.reusable_songs_next + distance;
+    if (near < list.size()) {
+        const Song* song = list[near];
+        __builtin_prefetch(song->artist.data(), 1);
+        __builtin_prefetch(song->name.data(), 1);
+        __builtin_prefetch(song->path.data(), 1);
+        __builtin_prefetch(song->sort_key.data(), 1);
+    }
 }
 
 }  // namespace
@@ -366,12 +486,40 @@ bool SongMan::Reload() {
     albums_by_name.clear();
     artists_by_name.clear();
     artists_by_id.clear();
+    if (kReuseSongRecords) {
+        // The old songs wait in reusable_songs for NewSong; `songs` takes over the other list's buffer.
+        reusable_songs.clear();
+        songs.swap(reusable_songs);
+        reusable_songs_next = 0;
+    }
     songs.clear();
     albums.clear();
     artists.clear();
 
     const std::wstring dir = g_settings ? g_settings->GetMtvIndexDir() : std::wstring();
-    return LoadIndex(dir);
+    const bool loaded = LoadIndex(dir);
+
+    // Songs of the old catalogue that the new one did not need. Taken slots are null, so once these are
+    // deleted the list can drop its pointers without deleting anything and keep its buffer for next time.
+    for (size_t i = reusable_songs_next; i < reusable_songs.size(); ++i) {
+        delete reusable_songs[i];
+        reusable_songs[i] = nullptr;
+    }
+    static_cast<std::vector<Song*>&>(reusable_songs).clear();
+    reusable_songs_next = 0;
+    return loaded;
+}
+
+Song* SongMan::NewSong() {
+    if (reusable_songs_next < reusable_songs.size()) {
+        Song* song = reusable_songs[reusable_songs_next];
+        reusable_songs[reusable_songs_next++] = nullptr;
+        // Assigning a blank record resets every field; the strings keep their buffers (an empty string
+        // moved in is copied into the existing buffer), so refilling them seldom allocates.
+        *song = Song();
+        return song;
+    }
+    return new Song;
 }
 
 bool SongMan::LoadIndex(const std::wstring& dir) {
@@ -399,22 +547,45 @@ bool SongMan::LoadArtists(const std::wstring& file) {
     IndexFile index;
     if (!index.Open(file)) return false;
 
-    ForEachIndexLine(index, 5, [&](const IndexLine& line) {
-        if (line.fields.size() < 5) return;
-        const int32_t id = ParseIndexNumber(line.fields[0]);
-        if (id < 1) return;
+    // Lines are checked as they are read; the names of a batch of valid lines are converted together, and
+    // their artists are then made in line order (so a later line still wins a shared name or id).
+    struct Pending {
+        int32_t id;
+        int32_t category;
+        int32_t region;
+    };
+    std::vector<Pending> pending;
+    FieldBatch names;
+    auto flush = [&] {
+        if (pending.empty()) return;
+        names.Convert();
+        for (size_t k = 0; k < pending.size(); ++k) {
+            const std::wstring_view name = names.Text(k);
+            auto* artist = new Artist;
+            artist->id = pending[k].id;
+            artist->category = pending[k].category;
+            artist->region = pending[k].region;
+            artist->name.assign(name);
+            SetSortKey(&artist->sort_key, name, names.Bytes(k));
+            if (artist->id > max_artist_id) max_artist_id = artist->id;
+            artists.push_back(artist);
+            artists_by_name[artist->name] = artist;
+            artists_by_id[artist->id] = artist;
+        }
+        pending.clear();
+        names.Clear();
+    };
 
-        auto* artist = new Artist;
-        artist->id = id;
-        artist->name.assign(FieldText(line.fields[1]));
-        artist->sort_key = SortKeyOf(line, 1);
-        artist->category = ParseIndexNumber(line.fields[3]);
-        artist->region = ParseIndexNumber(line.fields[4]);
-        if (id > max_artist_id) max_artist_id = id;
-        artists.push_back(artist);
-        artists_by_name[artist->name] = artist;
-        artists_by_id[id] = artist;
+    ForEachLine(index, [&](std::string_view line) {
+        std::string_view fields[kArtistFields];
+        if (SplitFields(line, fields, kArtistFields) < kArtistFields) return;
+        const int32_t id = ParseIndexNumber(fields[0]);
+        if (id < 1) return;
+        pending.push_back({id, ParseIndexNumber(fields[3]), ParseIndexNumber(fields[4])});
+        names.Add(FieldText(fields[1]));
+        if (names.Full()) flush();
     });
+    flush();
     return true;
 }
 
@@ -440,33 +611,59 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file) {
     // scattered nodes costs a cache miss per level; a flat copy made once answers the same question.
     const ArtistIdIndex byId(artists_by_id);
 
+    // Lines are checked as they are read; the title and path of a batch of valid lines are converted
+    // together, and the songs are then made in line order.
+    struct Pending {
+        Artist* artist;
+        int32_t audio_type;
+    };
+    std::vector<Pending> pending;
+    FieldBatch texts;  // title and path of each pending song, in turn
+    auto flush = [&] {
+        if (pending.empty()) return;
+        texts.Convert();
+        for (size_t k = 0; k < pending.size(); ++k) {
+            PrefetchReusableSongs(*this, 4);
+            Artist* artist = pending[k].artist;
+            const std::wstring_view title = texts.Text(2 * k);
+            std::wstring_view path = texts.Text(2 * k + 1);
+
+            Song* song = NewSong();
+            song->album_ref = vod;
+            ++vod->song_count;
+            ++artist->song_count;
+            song->artist = artist->name;
+            song->artist_ref = artist;
+            song->id = static_cast<int32_t>(songs.size());
+            song->name.assign(title);
+            SetSortKey(&song->sort_key, title, texts.Bytes(2 * k));
+            SetExtension(&song->ext, path);
+            if (path.substr(0, 5) == L"\\mtv\\") path.remove_prefix(5);
+            song->path.assign(path);
+            song->audio_type = pending[k].audio_type;
+            songs.push_back(song);
+        }
+        pending.clear();
+        texts.Clear();
+    };
+
     bool header = true;  // the first line read is the header
-    ForEachIndexLine(index, 14, [&](const IndexLine& line) {
+    ForEachLine(index, [&](std::string_view line) {
         if (header) {
             header = false;
             return;
         }
-        if (line.fields.size() < 14) return;
-        Artist* artist = byId.Find(ParseIndexNumber(line.fields[4]));
+        std::string_view fields[kSongFields];
+        if (SplitFields(line, fields, kSongFields) < kSongFields) return;
+        Artist* artist = byId.Find(ParseIndexNumber(fields[4]));
         if (artist == nullptr) return;
-
-        auto* song = new Song;
-        song->album_ref = vod;
-        ++vod->song_count;
-        ++artist->song_count;
-        song->artist = artist->name;
-        song->artist_ref = artist;
-        song->id = static_cast<int32_t>(songs.size());
-        song->name.assign(FieldText(line.fields[1]));
-        song->sort_key = SortKeyOf(line, 1);
-        std::wstring_view path = FieldText(line.fields[13]);
-        song->ext = ExtensionOf(path);
-        AsciiLowerInPlace(song->ext);
-        if (path.substr(0, 5) == L"\\mtv\\") path.remove_prefix(5);
-        song->path.assign(path);
-        song->audio_type = ParseIndexNumber(line.fields[9]) == 1 ? left_karaoke : right_karaoke;
-        songs.push_back(song);
+        __builtin_prefetch(artist, 1);  // counted when the batch is made into songs
+        pending.push_back({artist, ParseIndexNumber(fields[9]) == 1 ? left_karaoke : right_karaoke});
+        texts.Add(FieldText(fields[1]));
+        texts.Add(FieldText(fields[13]));
+        if (texts.Full()) flush();
     });
+    flush();
     return true;
 }
 
@@ -505,7 +702,7 @@ void SongMan::OnFile(const std::wstring& path, uint32_t, uint32_t, uint64_t, uin
     std::wstring artistText, albumName, songName;
     SplitTitle(folder, title, &artistText, &albumName, &songName);
 
-    auto* song = new Song;
+    Song* song = NewSong();
     song->name = std::move(songName);
     song->sort_key = TextKey(song->name);
     song->artist = std::move(artistText);
