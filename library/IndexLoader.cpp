@@ -483,6 +483,8 @@ bool SongMan::Reload() {
     artist_query_cache.capacity = 100;
     sorted_song_lists.clear();
     sorted_song_lists.resize(4, nullptr);
+    search_text.clear();
+    search_offsets.clear();
     albums_by_name.clear();
     artists_by_name.clear();
     artists_by_id.clear();

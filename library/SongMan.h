@@ -103,6 +103,8 @@ public:
     std::vector<Artist*>* QueryArtists(const std::wstring& filter, const std::wstring& sort_name);
     // A new list (caller owns it) of the artists of `base` that match `filter`, in base order.
     std::vector<Artist*>* FilterArtists(const std::wstring& filter, const std::vector<Artist*>& base);
+    // Makes search_text and search_offsets for the songs now loaded.
+    void BuildSearchText();
 
     // ---- queue and play control (library/SongManQueue.cpp); GUI thread ------------------------------
 
@@ -159,6 +161,14 @@ public:
     Song* current_song = nullptr;                    // last song handed to the player; cleared by Reload
     std::wstring next_script;                        // script mailbox of the automation object
     bool random_play = false;
+
+    // What searches look in, made on the first search after a Reload (SongManQuery.cpp): for every
+    // song, in id order, its artist text, album name, title and extension with A-Z folded to a-z, each
+    // followed by a zero character, all in one block; song n's part starts at search_offsets[n]. One
+    // block read in order costs a search far fewer cache misses than four separate strings per song.
+    // Reload empties both. Guarded by `lock`.
+    std::vector<wchar_t> search_text;
+    std::vector<uint32_t> search_offsets;
 
     // Reload keeps the song records of the catalogue it replaces and the loader refills them in load order
     // (NewSong), instead of freeing ~100,000 records with their strings and allocating them all again,

@@ -174,25 +174,68 @@ std::vector<Song*>* SongMan::QuerySongs(const std::wstring& query, const std::ws
 std::vector<Song*>* SongMan::FilterSongs(const std::wstring& query, const std::vector<Song*>& base) {
     if (query.empty()) return new std::vector<Song*>(base);
     std::vector<std::wstring> terms = SplitTerms(query);
+    bool plainTerms = true;
     for (std::wstring& term : terms) {
         for (wchar_t& c : term) c = FoldAscii(c);
+        // The search block separates the fields with zero characters, so a term holding one could
+        // match across two fields; such a term is looked for field by field instead.
+        if (term.find(L'\0') != std::wstring::npos) plainTerms = false;
     }
     const bool duet = query == L"对唱" || query == L"合唱";
+
+    if (plainTerms && search_offsets.size() != songs.size() + 1) BuildSearchText();
 
     auto* result = new std::vector<Song*>();
     for (Song* song : base) {
         bool match = true;
-        for (const std::wstring& term : terms) {
-            if (!ContainsFolded(song->artist, term) &&
-                !(song->album_ref != nullptr && ContainsFolded(song->album_ref->name, term)) &&
-                !ContainsFolded(song->name, term) && !ContainsFolded(song->ext, term)) {
-                match = false;
-                break;
+        if (plainTerms && static_cast<size_t>(song->id) + 1 < search_offsets.size()) {
+            const std::wstring_view fields(search_text.data() + search_offsets[static_cast<size_t>(song->id)],
+                                           search_offsets[static_cast<size_t>(song->id) + 1] -
+                                               search_offsets[static_cast<size_t>(song->id)]);
+            for (const std::wstring& term : terms) {
+                if (fields.find(term) == std::wstring_view::npos) {
+                    match = false;
+                    break;
+                }
+            }
+        } else {
+            for (const std::wstring& term : terms) {
+                if (!ContainsFolded(song->artist, term) &&
+                    !(song->album_ref != nullptr && ContainsFolded(song->album_ref->name, term)) &&
+                    !ContainsFolded(song->name, term) && !ContainsFolded(song->ext, term)) {
+                    match = false;
+                    break;
+                }
             }
         }
         if (match || (duet && song->artist.find(L',') != std::wstring::npos)) result->push_back(song);
     }
     return result;
+}
+
+void SongMan::BuildSearchText() {
+    search_text.clear();
+    search_offsets.clear();
+    search_offsets.reserve(songs.size() + 1);
+    size_t total = 0;
+    for (const Song* song : songs) {
+        total += song->artist.size() + song->name.size() + song->ext.size() + 4 +
+                 (song->album_ref != nullptr ? song->album_ref->name.size() : 0);
+    }
+    search_text.reserve(total);
+    auto append = [this](const std::wstring& text) {
+        for (wchar_t c : text) search_text.push_back(FoldAscii(c));
+        search_text.push_back(L'\0');
+    };
+    static const std::wstring kNoAlbum;
+    for (const Song* song : songs) {
+        search_offsets.push_back(static_cast<uint32_t>(search_text.size()));
+        append(song->artist);
+        append(song->album_ref != nullptr ? song->album_ref->name : kNoAlbum);
+        append(song->name);
+        append(song->ext);
+    }
+    search_offsets.push_back(static_cast<uint32_t>(search_text.size()));
 }
 
 std::vector<Artist*>* SongMan::QueryArtists(const std::wstring& filter, const std::wstring& sort_name) {

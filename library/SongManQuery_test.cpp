@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <random>
 
+#include "app/Globals.h"
+#include "app/Settings.h"
 #include "library/SongMan.h"
 
 namespace {
@@ -264,6 +269,43 @@ TEST_F(QueryTest, OrdersAgreeWithTheReferenceComparisonOnAGeneratedCollection) {
         }
         EXPECT_EQ(found, expected);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Searches look in a block made from the loaded songs; a Reload with as many songs but other names must
+// not find the old ones.
+TEST(QueryAfterReload, SearchesSeeTheNewCatalogue) {
+    const std::string dir = std::string(std::getenv("TMPDIR")) + "/query-reload";
+    std::filesystem::create_directories(dir);
+    auto write = [&](const std::string& name, const std::string& text) {
+        std::ofstream(dir + "/" + name, std::ios::binary) << text;
+    };
+    write("singer.csv", "1,Singer,x,1,1\r\n");
+    auto songs = [](const std::string& title) {
+        return "h\r\n0," + title + ",x,x,1,x,x,x,x,1,x,x,x,\\mtv\\a.avi,x\r\n";
+    };
+    write("Songs.csv", songs("Alpha"));
+    Settings settings(L"SinjoQueryReloadTest");
+    settings.Load();
+    settings.Set(L"setting:MtvIndexDir", std::wstring(dir.begin(), dir.end()));
+    g_settings = &settings;
+    SongMan sm;
+    ASSERT_TRUE(sm.Reload());
+    {
+        std::lock_guard<std::recursive_mutex> lock(sm.lock);
+        EXPECT_EQ(sm.QuerySongs(L"alpha", L"")->size(), 1u);
+    }
+    write("Songs.csv", songs("Beta"));
+    ASSERT_TRUE(sm.Reload());
+    {
+        std::lock_guard<std::recursive_mutex> lock(sm.lock);
+        EXPECT_EQ(sm.QuerySongs(L"alpha", L"")->size(), 0u);
+        EXPECT_EQ(sm.QuerySongs(L"BETA", L"")->size(), 1u);
+    }
+    g_settings = nullptr;
 }
 
 }  // namespace
