@@ -87,7 +87,8 @@ void BM_Search(benchmark::State& state, const wchar_t* query) {
 }
 BENCHMARK_CAPTURE(BM_Search, one_term, L"爱")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Search, one_latin_term, L"LIVE")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Search, three_terms, L"爱 你 dat")->Unit(benchmark::kMillisecond);
+// The first two terms match every song (all are .dat files), so all three are looked for.
+BENCHMARK_CAPTURE(BM_Search, three_terms, L"d t 爱")->Unit(benchmark::kMillisecond);
 
 void BM_QueryArtists(benchmark::State& state) {
     SongMan& sm = *Shared().songMan;
