@@ -68,33 +68,33 @@ void SWebServer::HandleRequest(HttpRequest& request, HttpResponse& response) {
 }
 
 void SWebServer::Dispatch(HttpRequest& request, HttpResponse& response) {
-    std::unique_lock<std::recursive_mutex> catalogueLock(g_songMan->lock);
-
     std::string name = request.urlPath.empty() ? std::string() : request.urlPath.substr(1);
     if (name.empty()) name = "index.htm";
 
     if (name == "control") {
         // Never wait for the GUI thread while holding the catalogue lock: it may be waiting for it.
-        catalogueLock.unlock();
         ExecuteCommand(request);
         response.body = "OK";
         response.SetCacheControl("no-cache");
         return;
     }
 
+    // Files of the web directory are looked up and read before the catalogue lock is taken: only the
+    // catalogue needs it, and every phone's request waits for it.
     const bool safe = IsSafeWebName(name);
     const std::wstring file =
         safe && g_settings != nullptr
             ? g_settings->GetHtmlPath(L"web\\" + nutl::ToWide(name, platform::CP_UTF8))
             : std::wstring();
     if (safe && !file.empty() && nutl::FileExists(file)) {
-        const std::wstring query = nutl::ToWide(request.GetParam("q"), platform::CP_GBK);
         std::string contents;
         if (!nutl::ReadWholeFile(file, &contents)) {
             response.body = "INTERNAL ERROR";
             return;
         }
         if (name == "index.htm") {
+            const std::wstring query = nutl::ToWide(request.GetParam("q"), platform::CP_GBK);
+            std::lock_guard<std::recursive_mutex> catalogueLock(g_songMan->lock);
             BuildPage(request, query, contents);
             response.body = std::move(contents);
             response.contentType = "text/html; charset=gb2312";
@@ -106,12 +106,14 @@ void SWebServer::Dispatch(HttpRequest& request, HttpResponse& response) {
         return;
     }
     if (name == "queue_list") {
+        std::lock_guard<std::recursive_mutex> catalogueLock(g_songMan->lock);
         response.body = RenderQueueList();
         response.contentType = "text/html; charset=gb2312";
         response.SetCacheControl("no-cache");
         return;
     }
     if (name == "update_control_status") {
+        std::lock_guard<std::recursive_mutex> catalogueLock(g_songMan->lock);
         response.body = RenderControlStatus();
         response.contentType = "text/plain; charset=gb2312";
         response.SetCacheControl("no-cache");
