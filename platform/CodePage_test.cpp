@@ -1,6 +1,7 @@
 #include "platform/CodePage.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <string>
 #include <thread>
@@ -135,3 +136,38 @@ TEST(CodePageTest, ConversionStillWorksDuringThreadExit) {
 
 }  // namespace
 }  // namespace platform
+
+namespace {
+
+// Code page 936 goes through a table made once; every character of the Basic Multilingual Plane must
+// come out exactly as iconv makes it, "?" where iconv has no code.
+TEST(CodePageTable, EveryBmpCharacterMatchesIconv) {
+    iconv_t cd = iconv_open("CP936", "WCHAR_T");
+    ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    size_t mapped = 0;
+    for (uint32_t c = 0x80; c <= 0xFFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF) continue;
+        wchar_t in = static_cast<wchar_t>(c);
+        char out[8];
+        char* inPtr = reinterpret_cast<char*>(&in);
+        size_t inLeft = sizeof in;
+        char* outPtr = out;
+        size_t outLeft = sizeof out;
+        std::string expected = "?";
+        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) {
+            expected.assign(out, sizeof out - outLeft);
+            ++mapped;
+        } else {
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+        ASSERT_EQ(platform::WideToMultiByte(platform::CP_GBK, std::wstring(1, in)), expected) << std::hex << c;
+    }
+    iconv_close(cd);
+    EXPECT_GT(mapped, 21000u);  // GBK's characters and symbols
+    // Beyond the plane and out of range: "?".
+    EXPECT_EQ(platform::WideToMultiByte(platform::CP_GBK, std::wstring(1, static_cast<wchar_t>(0x1F600))), "?");
+    EXPECT_EQ(platform::WideToMultiByte(platform::CP_GBK, std::wstring(1, static_cast<wchar_t>(-5))), "?");
+    EXPECT_EQ(platform::WideToMultiByte(platform::CP_GBK, L"a\u4e2d b"), "a\xd6\xd0 b");
+}
+
+}  // namespace
