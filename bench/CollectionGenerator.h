@@ -31,7 +31,7 @@ struct CollectionSpec {
 
 class CollectionGenerator final {
 public:
-    explicit CollectionGenerator(const CollectionSpec& spec) : m_spec(spec), m_rng(spec.seed) {
+    explicit CollectionGenerator(const CollectionSpec& wanted) : m_spec(wanted), m_rng(wanted.seed) {
         MakeArtistNames();
         MakeTitlePool();
     }

@@ -14,22 +14,22 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <output folder> [songs] [artists] [seed]\n", argv[0]);
         return 2;
     }
-    sinjo_bench::CollectionSpec spec;
-    if (argc > 2) spec.songs = std::atoi(argv[2]);
-    if (argc > 3) spec.artists = std::atoi(argv[3]);
-    if (argc > 4) spec.seed = static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10));
-    if (spec.songs < 0 || spec.artists < 1) {
+    sinjo_bench::CollectionSpec wanted;
+    if (argc > 2) wanted.songs = std::atoi(argv[2]);
+    if (argc > 3) wanted.artists = std::atoi(argv[3]);
+    if (argc > 4) wanted.seed = static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10));
+    if (wanted.songs < 0 || wanted.artists < 1) {
         std::fprintf(stderr, "songs must be 0 or more and artists 1 or more\n");
         return 2;
     }
     const std::string dir = argv[1];
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    if (!sinjo_bench::CollectionGenerator(spec).WriteFiles(dir)) {
+    if (!sinjo_bench::CollectionGenerator(wanted).WriteFiles(dir)) {
         std::fprintf(stderr, "cannot write the index files into %s\n", dir.c_str());
         return 1;
     }
-    std::printf("wrote %d songs and %d artists to %s/Songs.csv and %s/singer.csv\n", spec.songs, spec.artists,
+    std::printf("wrote %d songs and %d artists to %s/Songs.csv and %s/singer.csv\n", wanted.songs, wanted.artists,
                 dir.c_str(), dir.c_str());
     return 0;
 }

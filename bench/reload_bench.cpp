@@ -104,10 +104,10 @@ size_t ReadAndConvertLines(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    sinjo_bench::CollectionSpec spec;
+    sinjo_bench::CollectionSpec wanted;
     int reps = 9;
-    if (argc > 1) spec.songs = std::atoi(argv[1]);
-    if (argc > 2) spec.artists = std::max(1, std::atoi(argv[2]));
+    if (argc > 1) wanted.songs = std::atoi(argv[1]);
+    if (argc > 2) wanted.artists = std::max(1, std::atoi(argv[2]));
     if (argc > 3) reps = std::max(1, std::atoi(argv[3]));
 
     char pattern[] = "/tmp/sinjo-bench-XXXXXX";
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     setenv("SINJO_HOME", home.c_str(), 1);
     const std::filesystem::path index = home / "index";
     std::filesystem::create_directories(index);
-    if (!sinjo_bench::CollectionGenerator(spec).WriteFiles(index.string())) {
+    if (!sinjo_bench::CollectionGenerator(wanted).WriteFiles(index.string())) {
         std::fprintf(stderr, "cannot write the collection\n");
         return 1;
     }
@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
 
     const double reload = Median(reloads);
     const double floor = Median(floors);
-    std::printf("collection: %d song lines, %d artist lines, %.1f MiB of index files\n", spec.songs, spec.artists, mib);
+    std::printf("collection: %d song lines, %d artist lines, %.1f MiB of index files\n", wanted.songs, wanted.artists, mib);
     std::printf("loaded:     %zu songs, %zu artists (lines naming a missing artist are skipped)\n", songCount,
                 artistCount);
     auto best = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };

@@ -571,12 +571,12 @@ TEST_F(CatalogueTest, LinkLoopAndUnreadableUserFolders) {
 }
 
 TEST_F(CatalogueTest, GeneratedCollectionKeepsEveryInvariant) {
-    sinjo_bench::CollectionSpec spec;
-    spec.songs = 3000;
-    spec.artists = 400;
-    spec.seed = 7;
+    sinjo_bench::CollectionSpec wanted;
+    wanted.songs = 3000;
+    wanted.artists = 400;
+    wanted.seed = 7;
     fs::create_directories(index);
-    ASSERT_TRUE(sinjo_bench::CollectionGenerator(spec).WriteFiles(index.string()));
+    ASSERT_TRUE(sinjo_bench::CollectionGenerator(wanted).WriteFiles(index.string()));
     SongMan man;
     ASSERT_TRUE(man.Reload());
     // A few lines name a missing artist and are skipped; the rest load.

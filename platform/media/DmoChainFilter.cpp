@@ -189,9 +189,9 @@ gboolean Stop(GstBaseTransform* trans) {
     return TRUE;
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     if (id != PROP_ACTIVE_PLUGINS) {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         return;
     }
     FilterState* state = StateOf(object);

@@ -361,8 +361,8 @@ void GstMediaPlayer::ApplyFullScreen() {
         return;
     }
     auto apply = [this](GstElement* element) {
-        GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(element), "fullscreen");
-        if (spec != nullptr && spec->value_type == G_TYPE_BOOLEAN && (spec->flags & G_PARAM_WRITABLE) != 0) {
+        GParamSpec* property = g_object_class_find_property(G_OBJECT_GET_CLASS(element), "fullscreen");
+        if (property != nullptr && property->value_type == G_TYPE_BOOLEAN && (property->flags & G_PARAM_WRITABLE) != 0) {
             g_object_set(element, "fullscreen", m_fullScreen ? TRUE : FALSE, nullptr);
         }
     };
