@@ -1,7 +1,6 @@
 #include "web/SWebServer.h"
 
 #include <cstdlib>
-#include <functional>
 #include <mutex>
 
 #include "app/Globals.h"
@@ -17,16 +16,6 @@ using nutl::HttpRequest;
 using nutl::HttpResponse;
 
 namespace {
-
-// Keeps the server counted busy for the whole dispatch, also when the dispatch throws.
-class BusyScope {
-public:
-    BusyScope(std::function<void()> enter, std::function<void()> leave) : leave_(std::move(leave)) { enter(); }
-    ~BusyScope() { leave_(); }
-
-private:
-    std::function<void()> leave_;
-};
 
 int32_t AtoI(const std::string& text) { return static_cast<int32_t>(std::atoi(text.c_str())); }
 
@@ -63,7 +52,12 @@ bool IsSafeWebName(const std::string& name) {
 
 void SWebServer::HandleRequest(HttpRequest& request, HttpResponse& response) {
     if (g_songMan == nullptr) return;
-    BusyScope busy([this] { IncrementBusy(); }, [this] { DecrementBusy(); });
+    // Counted busy for the whole dispatch, also when it throws, so that Stop waits for it.
+    IncrementBusy();
+    struct LeaveBusy {
+        SWebServer* server;
+        ~LeaveBusy() { server->DecrementBusy(); }
+    } leave{this};
     Dispatch(request, response);
 }
 
