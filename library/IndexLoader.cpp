@@ -483,6 +483,7 @@ void PrefetchReusableSongs(const SongMan& man, size_t distance) {
 
 bool SongMan::Reload() {
     std::lock_guard<std::recursive_mutex> guard(lock);
+    ++generation;
 
     // Plain pointers into the records go first, then the owners. The player is not told: what it plays
     // goes on playing, but current_song must not outlive the song it names.

@@ -161,6 +161,9 @@ public:
     Song* current_song = nullptr;                    // last song handed to the player; cleared by Reload
     std::wstring next_script;                        // script mailbox of the automation object
     bool random_play = false;
+    // Counts the Reloads so far. Records change only in Reload, so text rendered from the catalogue stays
+    // right for as long as this number stays the same (the web pages keep rendered song lists by it).
+    uint64_t generation = 0;
 
     // What searches look in, made on the first search after a Reload (SongManQuery.cpp): for every
     // song, in id order, its artist text, album name, title and extension with A-Z folded to a-z, each

@@ -1,5 +1,6 @@
 #include "web/ByteString.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/CodePage.h"
@@ -99,6 +100,40 @@ bool ReplaceFirst(std::string& text, std::string_view marker, std::string_view r
     if (pos == std::string::npos) return false;
     text.replace(pos, marker.size(), replacement);
     return true;
+}
+
+std::string FillMarkers(std::string_view page, const std::vector<MarkerFill>& fills) {
+    // Where each marker first occurs, in page order. Where two occurrences would overlap, the earlier
+    // pair keeps its place and the later one is skipped (the page markers never overlap).
+    struct Hit {
+        size_t at;
+        size_t order;
+    };
+    std::vector<Hit> hits;
+    hits.reserve(fills.size());
+    size_t size = page.size();
+    for (size_t i = 0; i < fills.size(); ++i) {
+        const size_t at = page.find(fills[i].marker);
+        if (at == std::string_view::npos || fills[i].marker.empty()) continue;
+        bool taken = false;
+        for (const Hit& hit : hits) {
+            taken = taken || (at < hit.at + fills[hit.order].marker.size() && hit.at < at + fills[i].marker.size());
+        }
+        if (taken) continue;
+        hits.push_back({at, i});
+        size = size - fills[i].marker.size() + fills[i].text.size();
+    }
+    std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.at < b.at; });
+    std::string out;
+    out.reserve(size);
+    size_t from = 0;
+    for (const Hit& hit : hits) {
+        out.append(page.substr(from, hit.at - from));
+        out.append(fills[hit.order].text);
+        from = hit.at + fills[hit.order].marker.size();
+    }
+    out.append(page.substr(from));
+    return out;
 }
 
 std::string IntToString(int32_t value) { return std::to_string(value); }

@@ -28,6 +28,17 @@ std::vector<std::string> Tokenize(std::string_view text, std::string_view separa
 // Replaces the first occurrence of `marker`; returns whether it occurred.
 bool ReplaceFirst(std::string& text, std::string_view marker, std::string_view replacement);
 
+// One marker of a page template and the text that takes its place.
+struct MarkerFill {
+    std::string_view marker;
+    std::string_view text;
+};
+// The template with the first occurrence of each marker replaced by its text, made in one pass: the
+// same as calling ReplaceFirst for each pair in turn whenever no text but the last one holds a marker
+// of a later pair (texts taken from requests are escaped, so they hold none). Markers that do not occur
+// are skipped.
+std::string FillMarkers(std::string_view page, const std::vector<MarkerFill>& fills);
+
 std::string IntToString(int32_t value);
 
 // Code-page conversion at the edges (936, 950, 65001). ToWide converts up to the first zero byte.

@@ -85,6 +85,23 @@ TEST(ByteStringTest, ReplaceFirstLeavesLaterOccurrences) {
     EXPECT_EQ(page, "list and ");
 }
 
+TEST(ByteStringTest, FillMarkersMatchesReplacingInTurn) {
+    const std::string page = "<head><!-- #Q --></head><!-- #P --><body><!-- #Q --><!-- #LIST --></body><!-- #P -->";
+    const std::vector<MarkerFill> fills = {
+        {"<!-- #Q -->", "query"}, {"<!-- #NONE -->", "never"}, {"<!-- #P -->", ""}, {"<!-- #LIST -->", "<tr>rows</tr>"}};
+    std::string inTurn = page;
+    for (const MarkerFill& fill : fills) ReplaceFirst(inTurn, fill.marker, fill.text);
+    EXPECT_EQ(FillMarkers(page, fills), inTurn);
+    EXPECT_EQ(inTurn, "<head>query</head><body><!-- #Q --><tr>rows</tr></body><!-- #P -->");
+
+    // Markers in another order than the page's, at its very start and end, and none at all.
+    EXPECT_EQ(FillMarkers("<!--B-->mid<!--A-->", {{"<!--A-->", "a"}, {"<!--B-->", "b"}}), "bmida");
+    EXPECT_EQ(FillMarkers("plain", {{"<!--A-->", "a"}}), "plain");
+    EXPECT_EQ(FillMarkers("", {{"<!--A-->", "a"}}), "");
+    // An empty marker replaces nothing (ReplaceFirst would insert at the start).
+    EXPECT_EQ(FillMarkers("x<!--A-->", {{"", "zz"}, {"<!--A-->", "a"}}), "xa");
+}
+
 TEST(ByteStringTest, CodePageConversionAtTheEdges) {
     EXPECT_EQ(ToWide("\xD6\xD0\xCE\xC4", 936), L"中文");
     EXPECT_EQ(ToWide("\xD6\xD0\0\xCE\xC4"s, 936), L"中");  // stops at the first zero byte

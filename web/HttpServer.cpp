@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "platform/Dialogs.h"
@@ -99,11 +101,11 @@ bool ParseRequest(const std::vector<std::string>& lines, HttpRequest* request) {
     return true;
 }
 
-std::string SerializeResponse(HttpResponse& response) {
+std::string SerializeResponseHead(HttpResponse& response) {
     response.headers["Content-Type"] = response.contentType;
     response.headers["Content-Length"] = std::to_string(response.body.size());
     std::string out;
-    std::size_t size = 19 + response.body.size();
+    std::size_t size = 19;
     for (const auto& [key, value] : response.headers) size += key.size() + value.size() + 4;
     out.reserve(size);
     out.append("HTTP/1.1 200 OK\r\n");
@@ -114,9 +116,48 @@ std::string SerializeResponse(HttpResponse& response) {
         out.append("\r\n");
     }
     out.append("\r\n");
+    return out;
+}
+
+std::string SerializeResponse(HttpResponse& response) {
+    std::string out = SerializeResponseHead(response);
     out.append(response.body);
     return out;
 }
+
+namespace {
+
+// Sends `head` then `body` on a blocking socket with as few calls as the kernel allows. A send cut short
+// by a signal or a full buffer goes on where it stopped, so the peer never gets half a response followed
+// by the next one. False when the connection failed (or timed out) first.
+bool SendAll(int socket, std::string_view head, std::string_view body) {
+    std::size_t headSent = 0;
+    std::size_t bodySent = 0;
+    while (headSent < head.size() || bodySent < body.size()) {
+        iovec parts[2];
+        int count = 0;
+        if (headSent < head.size()) {
+            parts[count++] = {const_cast<char*>(head.data() + headSent), head.size() - headSent};
+        }
+        if (bodySent < body.size()) {
+            parts[count++] = {const_cast<char*>(body.data() + bodySent), body.size() - bodySent};
+        }
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(count);
+        const ssize_t n = sendmsg(socket, &message, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        std::size_t done = static_cast<std::size_t>(n);
+        const std::size_t fromHead = std::min(done, head.size() - headSent);
+        headSent += fromHead;
+        done -= fromHead;
+        bodySent += done;
+    }
+    return true;
+}
+
+}  // namespace
 
 // --- server: owner's thread ---------------------------------------------------------------------------
 
@@ -440,18 +481,9 @@ void HttpServer::WorkerThread::Serve() {
             std::fprintf(stderr, "Web server: a request failed\n");
             break;
         }
-        const std::string bytes = SerializeResponse(response);
-        // One send normally takes it all; a send cut short by a signal or a full buffer goes on where
-        // it stopped, so the peer never gets half a response followed by the next one.
-        std::size_t sent = 0;
-        while (sent < bytes.size()) {
-            const ssize_t n = send(m_connection->socket, bytes.data() + sent, bytes.size() - sent,
-                                   MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            sent += static_cast<std::size_t>(n);
-        }
-        if (sent < bytes.size()) break;
+        // Head and body go out together in one call, without first copying the body behind the head.
+        const std::string head = SerializeResponseHead(response);
+        if (!SendAll(m_connection->socket, head, response.body)) break;
     }
 }
 

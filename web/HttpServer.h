@@ -72,6 +72,8 @@ bool ParseRequest(const std::vector<std::string>& lines, HttpRequest* request);
 // Stores Content-Type and Content-Length in response.headers and returns the bytes to send: the status
 // line, each header in map order, a blank line and the body.
 std::string SerializeResponse(HttpResponse& response);
+// The same without the body: everything up to and including the blank line.
+std::string SerializeResponseHead(HttpResponse& response);
 
 // Bounds that protect the server from hostile or broken clients. An orderly client never meets them.
 struct HttpServerLimits {

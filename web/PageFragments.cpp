@@ -1,6 +1,7 @@
 #include "web/PageFragments.h"
 
 #include <algorithm>
+#include <climits>
 #include <random>
 
 #include "app/Globals.h"
@@ -130,31 +131,38 @@ void AppendNameGrid(std::string& out, const std::vector<Record*>& records, size_
 
 }  // namespace
 
-std::string RenderSongList(const std::vector<Song*>& songs, int32_t page) {
-    const int32_t pageSize = PageSize();
-    const int64_t total = static_cast<int64_t>(songs.size());
+SongListLayout LayOutSongList(size_t songCount, int32_t page) {
+    SongListLayout layout;
+    layout.pageSize = PageSize();
+    const int64_t total = static_cast<int64_t>(std::min<size_t>(songCount, INT32_MAX));
     if (page < 1) page = 1;
     // 64-bit, so that a huge page number from a link cannot overflow.
-    int64_t first = (static_cast<int64_t>(page) - 1) * pageSize;
+    int64_t first = (static_cast<int64_t>(page) - 1) * layout.pageSize;
     if (total == 0 || first >= total) {
         page = 1;
         first = 0;
     }
-    const int64_t pageCount = (total + pageSize - 1) / pageSize;
-    const int64_t end = std::min<int64_t>(first + pageSize, total);
+    layout.page = page;
+    layout.pageCount = static_cast<int32_t>((total + layout.pageSize - 1) / layout.pageSize);
+    layout.first = static_cast<int32_t>(first);
+    layout.end = static_cast<int32_t>(std::min<int64_t>(first + layout.pageSize, total));
+    layout.total = static_cast<int32_t>(total);
+    return layout;
+}
 
+std::string RenderSongListPager(const SongListLayout& layout) {
+    return RenderPager(layout.page, layout.pageCount, layout.first, layout.pageSize, layout.total);
+}
+
+std::string RenderSongTable(const std::vector<Song*>& songs, int32_t first, int32_t end) {
     const FixedTexts& t = Texts();
     std::string out;
-    out.reserve(10000);
-    const std::string pager = RenderPager(page, static_cast<int32_t>(pageCount), static_cast<int32_t>(first),
-                                          pageSize, static_cast<int32_t>(total));
-    out += pager;
-    out += RenderBatchQueueBar(songs, static_cast<int32_t>(first), static_cast<int32_t>(end));
+    out.reserve(static_cast<size_t>(std::max(end - first, 0)) * 320 + 1000);
     out += "<table width='100%' cellpadding=3 cellspacing=0>";
     out += "<tr>";
     out += t.headerCells;
     out += "</tr>";
-    for (int64_t i = first; i < end; ++i) {
+    for (int32_t i = first; i < end; ++i) {
         const Song* s = songs[static_cast<size_t>(i)];
         out += "<tr class=";
         out += (i % 2 == 0) ? "even" : "odd";
@@ -172,8 +180,23 @@ std::string RenderSongList(const std::vector<Song*>& songs, int32_t page) {
         out += "</tr>\n";
     }
     out += "</table>";
+    return out;
+}
+
+std::string AssembleSongList(const std::string& pager, const std::string& batchBar, const std::string& table) {
+    std::string out;
+    out.reserve(2 * pager.size() + batchBar.size() + table.size());
+    out += pager;
+    out += batchBar;
+    out += table;
     out += pager;
     return out;
+}
+
+std::string RenderSongList(const std::vector<Song*>& songs, int32_t page) {
+    const SongListLayout layout = LayOutSongList(songs.size(), page);
+    return AssembleSongList(RenderSongListPager(layout), RenderBatchQueueBar(songs, layout.first, layout.end),
+                            RenderSongTable(songs, layout.first, layout.end));
 }
 
 std::string RenderPager(int32_t page, int32_t pageCount, int32_t first, int32_t pageSize, int32_t total) {

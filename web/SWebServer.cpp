@@ -1,6 +1,7 @@
 #include "web/SWebServer.h"
 
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 
 #include "app/Globals.h"
@@ -80,24 +81,26 @@ void SWebServer::Dispatch(HttpRequest& request, HttpResponse& response) {
         safe && g_settings != nullptr
             ? g_settings->GetHtmlPath(L"web\\" + nutl::ToWide(name, platform::CP_UTF8))
             : std::wstring();
-    if (safe && !file.empty() && nutl::FileExists(file)) {
-        std::string contents;
-        if (!nutl::ReadWholeFile(file, &contents)) {
+    if (!file.empty()) {
+        std::shared_ptr<const std::string> contents;
+        switch (m_files.Get(file, &contents)) {
+        case WebFileCache::Result::read_error:
             response.body = "INTERNAL ERROR";
             return;
+        case WebFileCache::Result::ok:
+            if (name == "index.htm") {
+                response.body = BuildPage(request, *contents);
+                response.contentType = "text/html; charset=gb2312";
+                response.SetCacheControl("no-cache");
+            } else {
+                response.body = *contents;
+                response.contentType =
+                    nutl::FileExtension(file) == L"png" ? "image/png" : "text/css; charset=gb2312";
+            }
+            return;
+        case WebFileCache::Result::missing:
+            break;
         }
-        if (name == "index.htm") {
-            const std::wstring query = nutl::ToWide(request.GetParam("q"), platform::CP_GBK);
-            std::lock_guard<std::recursive_mutex> catalogueLock(g_songMan->lock);
-            BuildPage(request, query, contents);
-            response.body = std::move(contents);
-            response.contentType = "text/html; charset=gb2312";
-            response.SetCacheControl("no-cache");
-        } else {
-            response.body = std::move(contents);
-            response.contentType = nutl::FileExtension(file) == L"png" ? "image/png" : "text/css; charset=gb2312";
-        }
-        return;
     }
     if (name == "queue_list") {
         std::lock_guard<std::recursive_mutex> catalogueLock(g_songMan->lock);
@@ -152,37 +155,60 @@ void SWebServer::ExecuteCommand(const HttpRequest& request) {
     }
 }
 
-void SWebServer::BuildPage(const HttpRequest& request, const std::wstring& query, std::string& page) {
+std::string SWebServer::BuildPage(const HttpRequest& request, const std::string& page) {
+    const std::wstring query = nutl::ToWide(request.GetParam("q"), platform::CP_GBK);
     const std::wstring sortby = nutl::ToWide(request.GetParam("sortby"), platform::CP_UTF8);
     const std::wstring artistSortby = nutl::ToWide(request.GetParam("artist_sortby"), platform::CP_UTF8);
     const std::string param = request.GetParam("param");
     const std::string act = request.GetParam("act");
 
     // Texts copied from the request are escaped, so that a crafted link cannot put script into the page.
-    nutl::ReplaceFirst(page, "<!-- #QUERY -->", nutl::HtmlEscape(nutl::ToNarrow(query, platform::CP_GBK)));
-    nutl::ReplaceFirst(page, "<!-- #AUDIO_SOURCE_DISPLAY_NAME -->",
-                       nutl::ToNarrow(g_songMan->AudioSourceDisplayName(), platform::CP_GBK));
-    nutl::ReplaceFirst(page, "<!-- #PARAM -->", nutl::HtmlEscape(param));
-    nutl::ReplaceFirst(page, "<!-- #SORTBY -->", nutl::HtmlEscape(nutl::ToNarrow(sortby, platform::CP_UTF8)));
-    nutl::ReplaceFirst(page, "<!-- #ARTIST_SORTBY -->",
-                       nutl::HtmlEscape(nutl::ToNarrow(artistSortby, platform::CP_UTF8)));
+    const std::string queryText = nutl::HtmlEscape(nutl::ToNarrow(query, platform::CP_GBK));
+    const std::string paramText = nutl::HtmlEscape(param);
+    const std::string sortbyText = nutl::HtmlEscape(nutl::ToNarrow(sortby, platform::CP_UTF8));
+    const std::string artistSortbyText = nutl::HtmlEscape(nutl::ToNarrow(artistSortby, platform::CP_UTF8));
 
-    if (act == "artist") {
-        const std::vector<Artist*>* artists =
-            g_songMan->QueryArtists(nutl::ToWide(param, platform::CP_UTF8), artistSortby);
-        nutl::ReplaceFirst(page, "<!-- #ARTIST_LIST -->",
-                           RenderArtistList(*artists, nutl::ToWide(param, platform::CP_BIG5)));
-    } else if (act == "album") {
-        nutl::ReplaceFirst(page, "<!-- #ALBUM_LIST -->",
-                           RenderAlbumList(g_songMan->albums));
-    } else if (act == "help") {
-        std::string help;
-        if (g_settings == nullptr || !nutl::ReadWholeFile(g_settings->GetHtmlPath(L"web\\help.htm"), &help)) {
-            help.clear();
+    const char* listMarker = "<!-- #SONG_LIST -->";
+    std::string list;
+    std::shared_ptr<const std::string> help;
+    if (act == "help") {
+        // The help text is a file of the web directory; no catalogue is read for it.
+        listMarker = "<!-- #HELP -->";
+        if (g_settings != nullptr &&
+            m_files.Get(g_settings->GetHtmlPath(L"web\\help.htm"), &help) == WebFileCache::Result::ok) {
+            list = *help;
         }
-        nutl::ReplaceFirst(page, "<!-- #HELP -->", help);
-    } else {
-        const std::vector<Song*>* songs = g_songMan->QuerySongs(query, sortby);
-        nutl::ReplaceFirst(page, "<!-- #SONG_LIST -->", RenderSongList(*songs, AtoI(param)));
     }
+
+    std::string audioSource;
+    {
+        std::lock_guard<std::recursive_mutex> catalogueLock(g_songMan->lock);
+        audioSource = nutl::ToNarrow(g_songMan->AudioSourceDisplayName(), platform::CP_GBK);
+        if (act == "artist") {
+            listMarker = "<!-- #ARTIST_LIST -->";
+            const std::vector<Artist*>* artists =
+                g_songMan->QueryArtists(nutl::ToWide(param, platform::CP_UTF8), artistSortby);
+            list = RenderArtistList(*artists, nutl::ToWide(param, platform::CP_BIG5));
+        } else if (act == "album") {
+            listMarker = "<!-- #ALBUM_LIST -->";
+            list = RenderAlbumList(g_songMan->albums);
+        } else if (act != "help") {
+            const std::vector<Song*>* songs = g_songMan->QuerySongs(query, sortby);
+            // The list is named by what QuerySongs made it from.
+            std::wstring listKey = query;
+            listKey.push_back(L'\0');
+            listKey += sortby;
+            list = m_songLists.Render(listKey, *songs, AtoI(param));
+        }
+    }
+
+    // In the order the markers have always been filled; only the last text may come from the catalogue.
+    return nutl::FillMarkers(page, {
+                                       {"<!-- #QUERY -->", queryText},
+                                       {"<!-- #AUDIO_SOURCE_DISPLAY_NAME -->", audioSource},
+                                       {"<!-- #PARAM -->", paramText},
+                                       {"<!-- #SORTBY -->", sortbyText},
+                                       {"<!-- #ARTIST_SORTBY -->", artistSortbyText},
+                                       {listMarker, list},
+                                   });
 }

@@ -7,12 +7,15 @@
 // Threads: HandleRequest runs on many worker threads at once. It holds g_songMan->lock while it reads
 // the catalogue and releases it before it sends a command to the GUI thread, because the GUI thread
 // itself waits for that lock (end of media, queue commands). Each dispatch is counted busy, so Stop waits
-// for requests in progress. Start and Stop are called on the GUI thread.
+// for requests in progress. Start and Stop are called on the GUI thread. The two caches below have their
+// own locks (see their headers).
 #pragma once
 
 #include <string>
 
 #include "web/HttpServer.h"
+#include "web/SongListCache.h"
+#include "web/WebFileCache.h"
 
 // The command message that web workers send to the main window: wParam is a command code (0 to 11),
 // lParam a number, two 16-bit halves, or a pointer to a wide text that lives until the send returns.
@@ -29,7 +32,12 @@ protected:
 private:
     void Dispatch(nutl::HttpRequest& request, nutl::HttpResponse& response);
     void ExecuteCommand(const nutl::HttpRequest& request);
-    void BuildPage(const nutl::HttpRequest& request, const std::wstring& query, std::string& page);
+    // The page template filled for this request. Takes g_songMan->lock only while it reads the catalogue;
+    // the template is filled after releasing it.
+    std::string BuildPage(const nutl::HttpRequest& request, const std::string& page);
+
+    WebFileCache m_files;        // files of the web directory, checked for changes on every request
+    SongListCache m_songLists;   // rendered song list pages, by catalogue generation, list and page
 };
 
 // True when a name taken from a request target may be served from the web directory: not empty, no
