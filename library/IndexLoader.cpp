@@ -1,15 +1,17 @@
 // Catalogue loading: the artist index, the song index, the user folder scan, and where a song's file
-// lies. All of it runs inside Reload, under SongMan::lock, on the GUI thread.
+// lies. All of it runs inside Reload, under SongMan::lock, on the GUI thread; only the song index's lines
+// are read and converted on a helper thread, which touches no catalogue data.
 //
 // How loading stays fast (bench/reload_bench: 100,000 songs and 10,000 artists):
+//   - The song index is read on a second thread (ChunkPipe.h): it reads, checks and converts the lines a
+//     chunk at a time while this thread makes the song records of the chunks before, in line order.
 //   - Lines are split on their bytes, and only the columns that become text (artist name; song title and
 //     path) are converted, many lines' columns per converter call; lines that are skipped are never
 //     converted. This gives exactly what converting each line whole and splitting it would (see "fields").
 //   - A Reload over a full catalogue refills the old song records instead of freeing and allocating them
-//     again (SongMan::reusable_songs): no allocator work for unchanged strings and no memory handed back to
-//     the system only to be faulted in again. Off under AddressSanitizer.
-//   - A Reload into an empty catalogue still has to obtain the memory of every record; page faults are a
-//     large share of its time on a virtual machine (the benchmark prints them).
+//     again (SongMan::reusable_songs): no allocator work for unchanged strings. Off under AddressSanitizer.
+//   - The allocator keeps the memory that a catalogue frees for the next one (CatalogueMemory.h), so a
+//     reload does not pay a page fault for every 4 KiB it touches.
 //
 // Choices made where the index format leaves room:
 //   - An artist line with fewer than five fields, or a song line with fewer than fourteen (counted the
@@ -38,6 +40,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <exception>
 #include <map>
 #include <string_view>
 #include <utility>
@@ -45,6 +48,8 @@
 
 #include "app/Globals.h"
 #include "app/Settings.h"
+#include "library/CatalogueMemory.h"
+#include "library/ChunkPipe.h"
 #include "library/SongMan.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
@@ -102,7 +107,7 @@ public:
             m_size = size > 0 ? static_cast<uint64_t>(size) : 0;
         }
         rewind(m_file);
-        m_buffer.resize(kChunk + kMaxPiece + 1);
+        m_buffer.resize(kChunk + kMaxPiece + 1 + kSlack);
         return true;
     }
 
@@ -133,6 +138,10 @@ public:
         return !pieces->empty();
     }
 
+    // Every piece is followed by at least this many bytes of the buffer that may be read (and mean
+    // nothing), so that SplitFields can look at whole blocks without copying a line's last bytes.
+    static constexpr size_t kSlack = 64;
+
 private:
     static constexpr size_t kChunk = 1 << 16;
 
@@ -147,7 +156,7 @@ private:
         char raw[kChunk];
         while (m_end < kMaxPiece && !m_eof) {
             // Never read more than the buffer can take once a held-back carriage return is added.
-            const size_t room = m_buffer.size() - m_end - 1;
+            const size_t room = m_buffer.size() - kSlack - m_end - 1;
             const size_t got = fread(raw, 1, std::min(room, sizeof raw), m_file);
             if (got == 0) {
                 m_eof = true;
@@ -239,22 +248,18 @@ inline uint64_t SeparatorMask(const char* p) {
 //
 // The line is looked at 64 bytes at a time as a mask of separator positions: a field starts where a
 // non-separator follows a separator (or the line's start) and ends where a separator follows a
-// non-separator; the bytes past the line's end count as separators.
+// non-separator; the bytes past the line's end count as separators. The last block is read whole, so
+// the 63 bytes after the line must be readable (IndexFile::kSlack); what they hold does not matter.
 size_t SplitFields(std::string_view line, std::string_view* fields, size_t limit) {
+    static_assert(IndexFile::kSlack >= 63);
     const char* const base = line.data();
     const size_t n = line.size();
     size_t count = 0;
     size_t open = n;           // start of a field whose end is still to come; n when none
     uint64_t before = 1;       // whether the byte before the block is a separator
     for (size_t at = 0; at < n; at += 64) {
-        uint64_t sep;
-        if (n - at >= 64) {
-            sep = SeparatorMask(base + at);
-        } else {
-            char tail[64];
-            std::memcpy(tail, base + at, n - at);
-            sep = SeparatorMask(tail) | (~uint64_t{0} << (n - at));
-        }
+        uint64_t sep = SeparatorMask(base + at);
+        if (n - at < 64) sep |= ~uint64_t{0} << (n - at);
         const uint64_t previous = (sep << 1) | before;
         uint64_t starts = ~sep & previous;
         uint64_t ends = sep & ~previous;
@@ -290,14 +295,14 @@ std::string_view FieldText(std::string_view field) {
 // one that ends a line is taken off first), a line feed is a single byte outside every double-byte
 // character, and a bad lead byte just before it becomes one "?" without taking it; so every field comes
 // out exactly as if it had been converted alone, while the converter's per-call cost is paid once a batch.
-// The batch is kept small (see Full) so that its buffers are reused from batch to batch and never reach
-// the sizes at which the allocator maps fresh memory or sweeps its free lists.
+// A batch is full (see Full) at a number of fields or of bytes set by its user: small batches stay in the
+// processor's caches from conversion to use, large ones pay for handing them to another thread only once.
 class FieldBatch final {
 public:
-    FieldBatch() {
-        m_bytes.reserve(kByteLimit + 2 * (kMaxPiece + 1));
-        m_byteEnds.reserve(kFieldLimit);
-        m_wideEnds.reserve(kFieldLimit);
+    FieldBatch(size_t fieldLimit, size_t byteLimit) : m_fieldLimit(fieldLimit), m_byteLimit(byteLimit) {
+        m_bytes.reserve(m_byteLimit + 2 * (kMaxPiece + 1));
+        m_byteEnds.reserve(m_fieldLimit);
+        m_wideEnds.reserve(m_fieldLimit);
     }
     FieldBatch(const FieldBatch&) = delete;
     FieldBatch& operator=(const FieldBatch&) = delete;
@@ -311,7 +316,7 @@ public:
 
     size_t Count() const { return m_byteEnds.size(); }
     // Time to convert: enough fields to make the call's cost vanish, before the buffers grow large.
-    bool Full() const { return m_byteEnds.size() >= kFieldLimit || m_bytes.size() >= kByteLimit; }
+    bool Full() const { return m_byteEnds.size() >= m_fieldLimit || m_bytes.size() >= m_byteLimit; }
 
     // Converts every queued field; Text and Bytes are valid until Clear.
     void Convert() {
@@ -346,8 +351,8 @@ public:
     }
 
 private:
-    static constexpr size_t kFieldLimit = 256;
-    static constexpr size_t kByteLimit = 1000;
+    const size_t m_fieldLimit;        // Full at this many fields
+    const size_t m_byteLimit;         // or at this many bytes
 
     std::string m_bytes;              // the queued fields, each followed by a line feed
     std::vector<size_t> m_byteEnds;   // end of each field's line feed in m_bytes
@@ -477,6 +482,64 @@ void PrefetchReusableSongs(const SongMan& man, size_t distance) {
     }
 }
 
+// ---- reading the song index on a second thread ------------------------------------------------------
+
+// What the reader found on one valid song line: its artist and its channel flag. Title and path are the
+// chunk's fields 2k and 2k+1.
+struct PendingSong {
+    Artist* artist;
+    int32_t audio_type;
+};
+
+// The valid lines of a stretch of the song index, their texts converted.
+struct SongChunk {
+    SongChunk() : texts(kChunkFields, kChunkBytes) {}
+    // About 2,000 lines: few enough hand-overs that their cost vanishes, small enough that the loader
+    // starts making songs soon after the reader starts and both stay busy.
+    static constexpr size_t kChunkFields = 4096;
+    static constexpr size_t kChunkBytes = 128 * 1024;
+
+    FieldBatch texts;                // title and path of each song, in turn
+    std::vector<PendingSong> songs;  // one per song of the chunk, in line order
+};
+
+using SongChunkPipe = ChunkPipe<SongChunk>;
+
+// The reader's side: every valid line of the song index (the header skipped) into chunks, in order. Uses
+// only the file, the read-only artist index and the pipe; never the catalogue.
+void ReadSongChunks(IndexFile& index, const ArtistIdIndex& byId, SongChunkPipe& pipe) {
+    try {
+        SongChunk* chunk = pipe.TakeFree();
+        bool header = true;  // the first line read is the header
+        std::string_view fields[kSongFields];  // made once: setting up the array per line shows in profiles
+        ForEachLine(index, [&](std::string_view line) {
+            if (chunk == nullptr) return;  // cancelled: the rest of the file is skipped unread
+            if (header) {
+                header = false;
+                return;
+            }
+            if (SplitFields(line, fields, kSongFields) < kSongFields) return;
+            Artist* artist = byId.Find(ParseIndexNumber(fields[4]));
+            if (artist == nullptr) return;
+            chunk->songs.push_back({artist, ParseIndexNumber(fields[9]) == 1 ? left_karaoke : right_karaoke});
+            chunk->texts.Add(FieldText(fields[1]));
+            chunk->texts.Add(FieldText(fields[13]));
+            if (chunk->texts.Full()) {
+                chunk->texts.Convert();
+                pipe.PutFilled(chunk);
+                chunk = pipe.TakeFree();
+            }
+        });
+        if (chunk != nullptr) {
+            chunk->texts.Convert();
+            pipe.PutFilled(chunk);  // possibly empty; the loader takes it like any other
+        }
+        pipe.Finish(nullptr);
+    } catch (...) {
+        pipe.Finish(std::current_exception());
+    }
+}
+
 }  // namespace
 
 // ---- Reload ---------------------------------------------------------------------------------------------
@@ -510,6 +573,16 @@ bool SongMan::Reload() {
     artists.clear();
 
     const std::wstring dir = g_settings ? g_settings->GetMtvIndexDir() : std::wstring();
+    // A catalogue takes about six times the size of its index files in memory; asking for it at once lets
+    // a first load fault it in by huge pages where the system offers them (CatalogueMemory.h).
+    uint64_t indexBytes = 0;
+    for (const wchar_t* name : {L"\\singer.csv", L"\\Songs.csv"}) {
+        platform::FileInfo info;
+        if (platform::GetFileInfo(dir + name, &info)) indexBytes += info.size;
+    }
+    if (indexBytes >= (1u << 20)) {
+        catalogue_memory::ReserveHeap(static_cast<size_t>(std::min<uint64_t>(indexBytes * 6, 1u << 30)));
+    }
     const bool loaded = LoadIndex(dir);
 
     // Songs of the old catalogue that the new one did not need. Taken slots are null, so once these are
@@ -568,7 +641,7 @@ bool SongMan::LoadArtists(const std::wstring& file) {
         int32_t region;
     };
     std::vector<Pending> pending;
-    FieldBatch names;
+    FieldBatch names(256, 1000);
     auto flush = [&] {
         if (pending.empty()) return;
         names.Convert();
@@ -589,8 +662,8 @@ bool SongMan::LoadArtists(const std::wstring& file) {
         names.Clear();
     };
 
+    std::string_view fields[kArtistFields];
     ForEachLine(index, [&](std::string_view line) {
-        std::string_view fields[kArtistFields];
         if (SplitFields(line, fields, kArtistFields) < kArtistFields) return;
         const int32_t id = ParseIndexNumber(fields[0]);
         if (id < 1) return;
@@ -624,20 +697,16 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file) {
     // scattered nodes costs a cache miss per level; a flat copy made once answers the same question.
     const ArtistIdIndex byId(artists_by_id);
 
-    // Lines are checked as they are read; the title and path of a batch of valid lines are converted
-    // together, and the songs are then made in line order.
-    struct Pending {
-        Artist* artist;
-        int32_t audio_type;
-    };
-    std::vector<Pending> pending;
-    FieldBatch texts;  // title and path of each pending song, in turn
-    auto flush = [&] {
-        if (pending.empty()) return;
-        texts.Convert();
-        for (size_t k = 0; k < pending.size(); ++k) {
+    // A reader thread reads and checks the lines and converts the title and path of each valid one, a
+    // chunk of lines at a time, while this thread makes the songs of the chunks in line order.
+    SongChunkPipe pipe;
+    ChunkReaderThread<SongChunk> reader(pipe, "sinjo-index", [&] { ReadSongChunks(index, byId, pipe); });
+
+    while (SongChunk* chunk = pipe.TakeFilled()) {
+        FieldBatch& texts = chunk->texts;
+        for (size_t k = 0; k < chunk->songs.size(); ++k) {
             PrefetchReusableSongs(*this, 4);
-            Artist* artist = pending[k].artist;
+            Artist* artist = chunk->songs[k].artist;
             const std::wstring_view title = texts.Text(2 * k);
             std::wstring_view path = texts.Text(2 * k + 1);
 
@@ -653,30 +722,14 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file) {
             SetExtension(&song->ext, path);
             if (path.substr(0, 5) == L"\\mtv\\") path.remove_prefix(5);
             song->path.assign(path);
-            song->audio_type = pending[k].audio_type;
+            song->audio_type = chunk->songs[k].audio_type;
             songs.push_back(song);
         }
-        pending.clear();
-        texts.Clear();
-    };
-
-    bool header = true;  // the first line read is the header
-    ForEachLine(index, [&](std::string_view line) {
-        if (header) {
-            header = false;
-            return;
-        }
-        std::string_view fields[kSongFields];
-        if (SplitFields(line, fields, kSongFields) < kSongFields) return;
-        Artist* artist = byId.Find(ParseIndexNumber(fields[4]));
-        if (artist == nullptr) return;
-        __builtin_prefetch(artist, 1);  // counted when the batch is made into songs
-        pending.push_back({artist, ParseIndexNumber(fields[9]) == 1 ? left_karaoke : right_karaoke});
-        texts.Add(FieldText(fields[1]));
-        texts.Add(FieldText(fields[13]));
-        if (texts.Full()) flush();
-    });
-    flush();
+        chunk->texts.Clear();
+        chunk->songs.clear();
+        pipe.PutFree(chunk);
+    }
+    reader.Join();  // rethrows what stopped the reader early (memory ran out)
     return true;
 }
 

@@ -215,6 +215,21 @@ TEST_F(LoaderEquivalenceTest, HostileFilesLoadAsLineByLineReadingDoes) {
     }
 }
 
+TEST_F(LoaderEquivalenceTest, ALargeSongIndexLoadsAsLineByLineReadingDoes) {
+    // Many times the lines that the reader thread hands over at once, so that every chunk is filled and
+    // used more than once.
+    HostileText gen(99);
+    std::string singer, songIndex = "header,line\r\n";
+    for (int i = 0; i < 200; ++i) singer += gen.Line(5, 0, 40);
+    for (int i = 0; i < 90000; ++i) songIndex += gen.Line(gen.Uniform(14, 16), 4, 45);
+    Write(singer, songIndex);
+    SongMan man;
+    ASSERT_TRUE(man.Reload());
+    const auto expected = ReferenceSongs(singer, songIndex);
+    EXPECT_GT(expected.size(), 5u * 2048u);  // more chunks than circulate: each is refilled
+    ExpectSongs(man, expected, "large index");
+}
+
 TEST_F(LoaderEquivalenceTest, ReloadsOverAFullCatalogueMatchFreshLoads) {
     // Three catalogues of different sizes and texts, and a user folder that only some of them scan, loaded
     // in turn into one SongMan (whose old records are refilled) and each into a fresh one.

@@ -2,6 +2,7 @@
 
 #include "app/Globals.h"
 #include "app/Settings.h"
+#include "library/CatalogueMemory.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ std::wstring AsciiLower(std::wstring text) {
 }  // namespace
 
 SongMan::SongMan() : nutl::FileEnumerater<std::wstring>(), artist_query_cache(1), song_query_cache(1) {
+    catalogue_memory::KeepFreedMemoryForReloads();
     // The audio source table lives in Records.h, so the start-up choice needs no other part linked in.
     const std::wstring name = g_settings ? g_settings->Get(L"pref:AudioSource", L"karaoke") : L"karaoke";
     audio_source = 0;
