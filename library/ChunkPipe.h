@@ -90,7 +90,7 @@ public:
     }
 
 private:
-    std::mutex m_mutex;                          // guards every field below
+    alignas(64) std::mutex m_mutex;              // guards every field below
     std::condition_variable m_changed;           // notified on every change of the fields below
     std::deque<std::unique_ptr<Chunk>> m_chunks; // owns the chunks; the queues point into them
     std::deque<Chunk*> m_filled;

@@ -3,10 +3,11 @@
 // are read and converted on a helper thread, which touches no catalogue data.
 //
 // How loading stays fast (bench/reload_bench: 100,000 songs and 10,000 artists):
-//   - The song index is read on a second thread (ChunkPipe.h): it reads, checks and converts the lines a
-//     chunk at a time while this thread makes the song records of the chunks before, in line order.
+//   - The song index is read on a second thread (ChunkPipe.h), started before the artist index is loaded:
+//     it reads, splits and converts the lines a chunk at a time while this thread loads the artists and
+//     then makes the song records of the chunks, in line order.
 //   - Lines are split on their bytes, and only the columns that become text (artist name; song title and
-//     path) are converted, many lines' columns per converter call; lines that are skipped are never
+//     path) are converted, many lines' columns per converter call; lines with too few fields are never
 //     converted. This gives exactly what converting each line whole and splitting it would (see "fields").
 //   - A Reload over a full catalogue refills the old song records instead of freeing and allocating them
 //     again (SongMan::reusable_songs): no allocator work for unchanged strings. Off under AddressSanitizer.
@@ -42,6 +43,8 @@
 #include <cwchar>
 #include <exception>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -482,17 +485,23 @@ void PrefetchReusableSongs(const SongMan& man, size_t distance) {
     }
 }
 
+// How many songs ahead the loader asks for the memory of the artist a song names.
+constexpr size_t kArtistLookahead = 8;
+
 // ---- reading the song index on a second thread ------------------------------------------------------
 
-// What the reader found on one valid song line: its artist and its channel flag. Title and path are the
-// chunk's fields 2k and 2k+1.
+// What the reader found on one song line with enough fields: its artist id and its channel flag. Title
+// and path are the chunk's fields 2k and 2k+1. The loader looks the artist up, so the reader can start
+// before the artists are loaded.
 struct PendingSong {
-    Artist* artist;
+    int32_t artist_id;
     int32_t audio_type;
 };
 
-// The valid lines of a stretch of the song index, their texts converted.
-struct SongChunk {
+// The valid lines of a stretch of the song index, their texts converted. Chunks start on cache lines of
+// their own: the reader fills one while the loader reads another, and two chunks sharing a line would
+// make the two processors take it from each other on every song.
+struct alignas(64) SongChunk {
     SongChunk() : texts(kChunkFields, kChunkBytes) {}
     // About 2,000 lines: few enough hand-overs that their cost vanishes, small enough that the loader
     // starts making songs soon after the reader starts and both stay busy.
@@ -505,9 +514,9 @@ struct SongChunk {
 
 using SongChunkPipe = ChunkPipe<SongChunk>;
 
-// The reader's side: every valid line of the song index (the header skipped) into chunks, in order. Uses
-// only the file, the read-only artist index and the pipe; never the catalogue.
-void ReadSongChunks(IndexFile& index, const ArtistIdIndex& byId, SongChunkPipe& pipe) {
+// The reader's side: every line of the song index with enough fields (the header skipped) into chunks,
+// in order. Uses only the file and the pipe; never the catalogue.
+void ReadSongChunks(IndexFile& index, SongChunkPipe& pipe) {
     try {
         SongChunk* chunk = pipe.TakeFree();
         bool header = true;  // the first line read is the header
@@ -519,9 +528,8 @@ void ReadSongChunks(IndexFile& index, const ArtistIdIndex& byId, SongChunkPipe& 
                 return;
             }
             if (SplitFields(line, fields, kSongFields) < kSongFields) return;
-            Artist* artist = byId.Find(ParseIndexNumber(fields[4]));
-            if (artist == nullptr) return;
-            chunk->songs.push_back({artist, ParseIndexNumber(fields[9]) == 1 ? left_karaoke : right_karaoke});
+            chunk->songs.push_back(
+                {ParseIndexNumber(fields[4]), ParseIndexNumber(fields[9]) == 1 ? left_karaoke : right_karaoke});
             chunk->texts.Add(FieldText(fields[1]));
             chunk->texts.Add(FieldText(fields[13]));
             if (chunk->texts.Full()) {
@@ -541,6 +549,23 @@ void ReadSongChunks(IndexFile& index, const ArtistIdIndex& byId, SongChunkPipe& 
 }
 
 }  // namespace
+
+// The song index being read on a reader thread: the open file, the pipe and the thread. Destroying it
+// stops the reader and waits for it, so it may go at any point. The file's reading position changes with
+// every line, so it is kept on cache lines of its own, apart from the loader's data; make it with
+// std::make_unique rather than on the loader's stack.
+struct SongIndexReading {
+    alignas(64) IndexFile index;
+    alignas(64) SongChunkPipe pipe;
+    std::optional<ChunkReaderThread<SongChunk>> reader;  // declared last: ends first
+
+    // Opens `file` and starts reading it; false when it cannot be opened.
+    bool Start(const std::wstring& file) {
+        if (!index.Open(file)) return false;
+        reader.emplace(pipe, "sinjo-index", [this] { ReadSongChunks(index, pipe); });
+        return true;
+    }
+};
 
 // ---- Reload ---------------------------------------------------------------------------------------------
 
@@ -609,8 +634,11 @@ Song* SongMan::NewSong() {
 }
 
 bool SongMan::LoadIndex(const std::wstring& dir) {
+    // The song index starts being read and converted before the artists load, so both go on at once.
+    auto songIndex = std::make_unique<SongIndexReading>();
+    const bool songIndexOpen = songIndex->Start(dir + L"\\Songs.csv");
     if (!LoadArtists(dir + L"\\singer.csv")) return false;
-    if (!LoadVodMtvIndex(dir + L"\\Songs.csv")) return false;
+    if (!LoadVodMtvIndex(dir + L"\\Songs.csv", songIndexOpen ? songIndex.get() : nullptr)) return false;
     LoadUserMtvIndex();
     PruneArtists();
 
@@ -677,10 +705,19 @@ bool SongMan::LoadArtists(const std::wstring& file) {
 
 // ---- the song index -------------------------------------------------------------------------------------
 
-bool SongMan::LoadVodMtvIndex(const std::wstring& file) {
+bool SongMan::LoadVodMtvIndex(const std::wstring& file) { return LoadVodMtvIndex(file, nullptr); }
+
+bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* started) {
     PerfTimer timer(g_settings, L"perf:LoadVodMtvIndex");
-    IndexFile index;
-    if (!index.Open(file)) return false;
+    // A reader thread reads and checks the lines and converts the title and path of each, a chunk of
+    // lines at a time, while this thread makes the songs of the chunks in line order.
+    std::unique_ptr<SongIndexReading> own;
+    SongIndexReading* reading = started;
+    if (reading == nullptr) {
+        own = std::make_unique<SongIndexReading>();
+        reading = own.get();
+        if (!reading->Start(file)) return false;
+    }
 
     auto* vod = new Album;
     vod->kind = index_album;
@@ -691,22 +728,28 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file) {
     albums.push_back(vod);
 
     // A song line is about 60 bytes or more; reserving from the file size avoids regrowing a large list.
-    songs.reserve(songs.size() + static_cast<size_t>(index.Size() / 64));
+    songs.reserve(songs.size() + static_cast<size_t>(reading->index.Size() / 64));
 
     // artists_by_id stays the catalogue's index by id, but one lookup per song line in a tree of
     // scattered nodes costs a cache miss per level; a flat copy made once answers the same question.
     const ArtistIdIndex byId(artists_by_id);
 
-    // A reader thread reads and checks the lines and converts the title and path of each valid one, a
-    // chunk of lines at a time, while this thread makes the songs of the chunks in line order.
-    SongChunkPipe pipe;
-    ChunkReaderThread<SongChunk> reader(pipe, "sinjo-index", [&] { ReadSongChunks(index, byId, pipe); });
-
+    SongChunkPipe& pipe = reading->pipe;
     while (SongChunk* chunk = pipe.TakeFilled()) {
         FieldBatch& texts = chunk->texts;
-        for (size_t k = 0; k < chunk->songs.size(); ++k) {
+        const size_t count = chunk->songs.size();
+        for (size_t k = 0; k < count; ++k) {
+            // Each song counts itself for its artist and copies the artist's name: the artists lie
+            // scattered in memory, so the record and name of an artist a few songs ahead are asked for now.
+            if (k + kArtistLookahead < count) {
+                if (const Artist* ahead = byId.Find(chunk->songs[k + kArtistLookahead].artist_id)) {
+                    __builtin_prefetch(ahead, 1);
+                    __builtin_prefetch(ahead->name.data(), 0);
+                }
+            }
+            Artist* artist = byId.Find(chunk->songs[k].artist_id);
+            if (artist == nullptr) continue;  // a line naming no loaded artist is not a song
             PrefetchReusableSongs(*this, 4);
-            Artist* artist = chunk->songs[k].artist;
             const std::wstring_view title = texts.Text(2 * k);
             std::wstring_view path = texts.Text(2 * k + 1);
 
@@ -729,7 +772,7 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file) {
         chunk->songs.clear();
         pipe.PutFree(chunk);
     }
-    reader.Join();  // rethrows what stopped the reader early (memory ran out)
+    reading->reader->Join();  // rethrows what stopped the reader early (memory ran out)
     return true;
 }
 

@@ -30,6 +30,8 @@
 #include "library/FileEnumerater.h"
 #include "library/Records.h"
 
+struct SongIndexReading;  // a song index being read on a helper thread (library/IndexLoader.cpp)
+
 class SongMan final : public nutl::FileEnumerater<std::wstring> {
 public:
     // Empty catalogue, both cache capacities 1, no current song, random play off; audio_source from the
@@ -55,6 +57,9 @@ public:
     // The song index into the album "VOD"; false when the file cannot be opened. Stores
     // "perf:LoadVodMtvIndex".
     bool LoadVodMtvIndex(const std::wstring& file);
+    // The same, taking the songs from a reading of the file that LoadIndex started early (null: start
+    // one here).
+    bool LoadVodMtvIndex(const std::wstring& file, SongIndexReading* started);
     // Walks the folders of "setting:UserMtvRootDir" (";"-separated) into the catalogue through OnFile.
     // Stores "perf:LoadUserMtvIndex" when the setting is not empty.
     void LoadUserMtvIndex();

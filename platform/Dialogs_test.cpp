@@ -145,7 +145,11 @@ TEST_F(DialogsTest, WithoutCaptureTheMessageGoesToStandardError) {
 
 TEST_F(DialogsTest, ShellOpenStartsTheOpenerDetachedWithCleanSignals) {
     const std::string out = dir_ + "/opened.txt";
-    InstallOpener("#!/bin/sh\nPATH=/usr/bin:/bin\n{ echo \"$1\"; grep -E 'SigBlk|SigIgn' /proc/$$/status; echo END; } > '" + out + ".part'\n"
+    // The opener reads its own status with shell built-ins only: a command such as grep would be
+    // started by a shell that blocks signals for a moment while it starts it, and could catch that moment.
+    InstallOpener("#!/bin/sh\nPATH=/usr/bin:/bin\n{ echo \"$1\";\n"
+                  "  while read -r line; do case \"$line\" in SigBlk*|SigIgn*) echo \"$line\";; esac; done < /proc/$$/status;\n"
+                  "  echo END; } > '" + out + ".part'\n"
                   "mv '" + out + ".part' '" + out + "'\n");
     // The GUI thread blocks these; the opened program must not inherit that.
     sigset_t block, old;

@@ -132,7 +132,7 @@ TEST_F(GstPlayerTest, ItemsThatCannotBePlayedReportStoppedSoonAfterOpening) {
         const uint32_t start = GetTickCount();
         ASSERT_EQ(player_->PutUrl(url), kMediaOk);
         EXPECT_EQ(states_, std::vector<int32_t>{kPlayStateTransitioning}) << "never stopped from inside PutUrl";
-        ASSERT_TRUE(WaitForState(kPlayStateStopped, 5000)) << ToUtf8(url);
+        ASSERT_TRUE(WaitForState(kPlayStateStopped, 15000)) << ToUtf8(url);
         EXPECT_GE(GetTickCount() - start, GstMediaPlayer::kFailedItemDelayMs - 20) << ToUtf8(url);
         EXPECT_EQ(states_.back(), kPlayStateStopped);
         // Play on an item that cannot be played does nothing.
