@@ -36,6 +36,7 @@
 //     overflowing.
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <climits>
 #include <cstdio>
@@ -605,8 +606,12 @@ bool SongMan::Reload() {
         platform::FileInfo info;
         if (platform::GetFileInfo(dir + name, &info)) indexBytes += info.size;
     }
-    if (indexBytes >= (1u << 20)) {
+    // Only a catalogue larger than any before in this process needs it: the allocator keeps what earlier
+    // catalogues used, and looking at the heap costs time when it is fragmented.
+    static std::atomic<uint64_t> reservedFor{0};
+    if (indexBytes >= (1u << 20) && indexBytes > reservedFor.load()) {
         catalogue_memory::ReserveHeap(static_cast<size_t>(std::min<uint64_t>(indexBytes * 6, 1u << 30)));
+        reservedFor.store(indexBytes);
     }
     const bool loaded = LoadIndex(dir);
 

@@ -18,6 +18,7 @@
 // cache are each guarded by their own mutex inside Com.cpp; no lock is held while a module's code runs.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -145,6 +146,37 @@ protected:
 
 constexpr IID IID_IUnknown{0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr IID IID_IClassFactory{0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+// The IUnknown part of an object that offers one interface (with IID `kIid`) besides IUnknown: it
+// starts with one reference, which its creator owns, and deletes itself with the last Release. The
+// count is atomic, so references may be taken and dropped on any thread.
+template <class Interface, IID kIid>
+class SingleInterfaceObject : public Interface {
+public:
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        if (iid == IID_IUnknown || iid == kIid) {
+            *object = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++m_refs; }
+    ULONG Release() override {
+        const ULONG left = --m_refs;
+        if (left == 0) delete this;
+        return left;
+    }
+
+protected:
+    SingleInterfaceObject() = default;
+    virtual ~SingleInterfaceObject() = default;
+
+private:
+    std::atomic<ULONG> m_refs{1};
+};
 
 // --- task allocator ----------------------------------------------------------------------------------
 // Memory that crosses an interface (format blocks, page lists, strings handed out) comes from here and

@@ -91,7 +91,7 @@ namespace {
 
 // IMediaBuffer over an owned array. The reference count is atomic; the contents are not guarded
 // (one streaming thread uses a buffer at a time).
-class MemoryBuffer final : public IMediaBuffer {
+class MemoryBuffer final : public SingleInterfaceObject<IMediaBuffer, IID_IMediaBuffer> {
 public:
     explicit MemoryBuffer(DWORD maxLength) : data_(new (std::nothrow) BYTE[maxLength == 0 ? 1 : maxLength]),
                                              maxLength_(maxLength) {}
@@ -100,22 +100,6 @@ public:
 
     bool Valid() const { return data_ != nullptr; }
 
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IMediaBuffer) {
-            *object = static_cast<IMediaBuffer*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT SetLength(DWORD length) override {
         if (length > maxLength_) return E_INVALIDARG;
         length_ = length;
@@ -134,12 +118,11 @@ public:
     }
 
 private:
-    ~MemoryBuffer() = default;
+    ~MemoryBuffer() override = default;
 
     std::unique_ptr<BYTE[]> data_;  // constant after construction (the pointer; contents change)
     const DWORD maxLength_;
     DWORD length_ = 0;
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

@@ -34,28 +34,13 @@ std::wstring RecordKey(const GUID& pluginType, const CLSID& clsid) {
 }
 
 // The registrar object: stateless, one per CreateInstance.
-class MediaPluginRegistrar final : public IWMPMediaPluginRegistrar {
+class MediaPluginRegistrar final
+    : public SingleInterfaceObject<IWMPMediaPluginRegistrar, IID_IWMPMediaPluginRegistrar> {
 public:
     MediaPluginRegistrar() = default;
     MediaPluginRegistrar(const MediaPluginRegistrar&) = delete;
     MediaPluginRegistrar& operator=(const MediaPluginRegistrar&) = delete;
 
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IWMPMediaPluginRegistrar) {
-            *object = static_cast<IWMPMediaPluginRegistrar*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
 
     HRESULT WMPRegisterPlayerPlugin(const OLECHAR* friendlyName, const OLECHAR* description,
                                     const OLECHAR* uninstallString, DWORD priority, GUID pluginType, CLSID clsid,
@@ -91,8 +76,7 @@ public:
     }
 
 private:
-    ~MediaPluginRegistrar() = default;
-    std::atomic<ULONG> refs_{1};
+    ~MediaPluginRegistrar() override = default;
 };
 
 // The registrar's class object: a static object, so its count never deletes it.

@@ -9,12 +9,12 @@
 
 namespace {
 
-// Appends a field of the cache key; a zero character separates fields, and no setting or query holds
-// one (request texts are cut at their first zero byte).
 // A page whose parts are larger than this (a very large page size) is rendered every time rather than
 // kept, so that the cache never holds more than a few megabytes.
 constexpr size_t kMaxCachedBytes = 512 * 1024;
 
+// Appends a field of the cache key; a zero character separates fields, and no setting or query holds
+// one (request texts are cut at their first zero byte).
 void AppendField(std::wstring& key, std::wstring_view field) {
     key.append(field);
     key.push_back(L'\0');
@@ -53,19 +53,17 @@ std::string SongListCache::Render(const std::wstring& listKey, const std::vector
         made->pager = RenderSongListPager(layout);
         made->table = RenderSongTable(songs, layout.first, layout.end);
         parts = made;
-        if (made->pager.size() + made->table.size() > kMaxCachedBytes) {
-            return AssembleSongList(parts->pager, RenderBatchQueueBar(songs, layout.first, layout.end),
-                                    parts->table);
-        }
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_entries.size() >= m_capacity && m_entries.find(key) == m_entries.end()) {
-            auto oldest = m_entries.begin();
-            for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-                if (it->second.lastUse < oldest->second.lastUse) oldest = it;
+        if (made->pager.size() + made->table.size() <= kMaxCachedBytes) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_entries.size() >= m_capacity && m_entries.find(key) == m_entries.end()) {
+                auto oldest = m_entries.begin();
+                for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+                    if (it->second.lastUse < oldest->second.lastUse) oldest = it;
+                }
+                m_entries.erase(oldest);
             }
-            m_entries.erase(oldest);
+            m_entries[key] = Entry{parts, ++m_useCounter};
         }
-        m_entries[key] = Entry{parts, ++m_useCounter};
     }
     return AssembleSongList(parts->pager, RenderBatchQueueBar(songs, layout.first, layout.end), parts->table);
 }

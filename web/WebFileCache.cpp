@@ -5,19 +5,24 @@
 #include "platform/FileSystem.h"
 #include "web/ByteString.h"
 
-WebFileCache::Result WebFileCache::Get(const std::wstring& path, std::shared_ptr<const std::string>* contents) {
+bool WebFileCache::Examine(const std::wstring& path, Stamp* stamp) {
     platform::FileInfo info;
     if (!platform::GetFileInfo(path, &info) || (info.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return Result::missing;
+        return false;
     }
+    *stamp = Stamp{info.size, info.writeTime, info.device, info.inode};
+    return true;
+}
+
+WebFileCache::Result WebFileCache::Get(const std::wstring& path, std::shared_ptr<const std::string>* contents) {
+    Stamp stamp;
+    if (!Examine(path, &stamp)) return Result::missing;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_files.find(path);
         if (it != m_files.end()) {
-            const Entry& e = it->second;
-            if (e.size == info.size && e.writeTime == info.writeTime && e.device == info.device &&
-                e.inode == info.inode) {
-                *contents = e.contents;
+            if (it->second.stamp == stamp) {
+                *contents = it->second.contents;
                 return Result::ok;
             }
             m_files.erase(it);
@@ -38,14 +43,13 @@ WebFileCache::Result WebFileCache::Get(const std::wstring& path, std::shared_ptr
     const int64_t nowNanos = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                  std::chrono::system_clock::now().time_since_epoch())
                                  .count();
-    const bool settled = platform::UnixNanosFromFileTime(info.writeTime) < nowNanos - 2'000'000'000;
-    platform::FileInfo after;
-    if (settled && read->size() <= kMaxFileBytes && platform::GetFileInfo(path, &after) && after.size == info.size &&
-        after.writeTime == info.writeTime && after.device == info.device && after.inode == info.inode &&
-        read->size() == info.size) {
+    const bool settled = platform::UnixNanosFromFileTime(stamp.writeTime) < nowNanos - 2'000'000'000;
+    Stamp after;
+    if (settled && read->size() <= kMaxFileBytes && read->size() == stamp.size && Examine(path, &after) &&
+        after == stamp) {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_files.size() >= kMaxFiles) m_files.erase(m_files.begin());
-        m_files[path] = Entry{info.size, info.writeTime, info.device, info.inode, read};
+        m_files[path] = Entry{stamp, read};
     }
     return Result::ok;
 }

@@ -34,11 +34,19 @@ public:
     static constexpr size_t kMaxFiles = 64;
 
 private:
-    struct Entry {
+    // What tells one state of a file from another: its size, write time and identity.
+    struct Stamp {
         uint64_t size = 0;
         uint64_t writeTime = 0;
         uint64_t device = 0;
         uint64_t inode = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    // The stamp of the file at `path` as it is now; false when no file is there (nothing, or a folder).
+    static bool Examine(const std::wstring& path, Stamp* stamp);
+
+    struct Entry {
+        Stamp stamp;
         std::shared_ptr<const std::string> contents;
     };
 

@@ -38,27 +38,11 @@ struct FakeDmoConfig {
     std::atomic<int64_t> lastTime{-1};
 };
 
-class FakeDmo final : public IMediaObject {
+class FakeDmo final : public SingleInterfaceObject<IMediaObject, IID_IMediaObject> {
 public:
     explicit FakeDmo(FakeDmoConfig* config) : m_config(config) {
         ++m_config->created;
         ++m_config->alive;
-    }
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IMediaObject) {
-            *object = static_cast<IMediaObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override {
-        const ULONG left = --m_refs;
-        if (left == 0) delete this;
-        return left;
     }
     HRESULT GetStreamCount(DWORD* in, DWORD* out) override { *in = *out = 1; return S_OK; }
     HRESULT GetInputStreamInfo(DWORD, DWORD* flags) override { *flags = 0; return S_OK; }
@@ -148,7 +132,6 @@ private:
     }
 
     FakeDmoConfig* const m_config;
-    std::atomic<ULONG> m_refs{1};
     bool m_inSet = false;
     bool m_outSet = false;
     std::vector<BYTE> m_held;
