@@ -3,13 +3,14 @@
 #include <cstdio>
 #include <strings.h>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
 #include "app/SinjoDlg.h"
 #include "library/SongMan.h"
 #include "platform/CodePage.h"
 #include "platform/Gui.h"
 #include "player/PlayerCommands.h"
+#include "protocol/SettingKeys.h"
 #include "web/SWebServer.h"
 
 SinjoApp::Mode SinjoApp::ParseCommandLine(const std::vector<std::string>& args) {
@@ -63,6 +64,10 @@ void SinjoApp::RunNormal() {
     g_settings->Load();
 
     g_songMan = new SongMan();
+    // The player knows nothing of songs; it only says when a file has ended, and the queue advances.
+    SetMediaEndedHandler([] {
+        if (g_songMan != nullptr) g_songMan->Next();
+    });
     if (!g_songMan->Reload()) {
         std::fprintf(stderr, "Sinjo: the song index could not be read completely from %s\n",
                      platform::ToUtf8(g_settings->GetMtvIndexDir()).c_str());
@@ -77,7 +82,7 @@ void SinjoApp::RunNormal() {
     platform::CloseOnTerminationSignals(g_mainDlg->Handle());
 
     g_webServer = new SWebServer();
-    const int32_t port = g_settings->GetInt(L"setting:WebServerPort", 8080);
+    const int32_t port = g_settings->GetInt(setting_keys::kWebServerPort, setting_keys::kDefaultWebServerPort);
     g_webServer->Start(static_cast<uint32_t>(port));
     const uint16_t bound = g_webServer->WaitForListening(5000);
     if (bound != 0) {
@@ -85,16 +90,17 @@ void SinjoApp::RunNormal() {
         std::fflush(stdout);
     }
 
+    // The player window ends with the main window's run, so the music stops before the web server's Stop,
+    // which may wait for requests in progress.
     g_mainDlg->DoModal();
 
     g_webServer->Stop(10000);
-    // The player window belongs to the main window and ends with it.
-    DestroyPlayer();
     delete g_mainDlg;
     g_mainDlg = nullptr;
 }
 
 int SinjoApp::ExitInstance() {
+    SetMediaEndedHandler(nullptr);
     if (g_webServer != nullptr) {
         delete g_webServer;
         g_webServer = nullptr;

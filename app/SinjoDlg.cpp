@@ -1,8 +1,9 @@
 #include "app/SinjoDlg.h"
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 #include "library/SongMan.h"
-#include "web/SWebServer.h"
+#include "player/PlayerCommands.h"
+#include "protocol/Commands.h"
 
 namespace {
 constexpr int IDCANCEL = 2;
@@ -16,14 +17,21 @@ bool SinjoDlg::Create() {
         [this](platform::HWND, platform::UINT message, platform::WPARAM wParam, platform::LPARAM lParam) {
             return OnMessage(message, wParam, lParam);
         });
-    if (m_window != nullptr) platform::ShowWindow(m_window, true);
-    return m_window != nullptr;
+    if (m_window == nullptr) return false;
+    g_mainWindow.store(m_window, std::memory_order_release);
+    platform::ShowWindow(m_window, true);
+    return true;
 }
 
 void SinjoDlg::Destroy() {
     if (m_window == nullptr) return;
     platform::HWND window = m_window;
     m_window = nullptr;
+    // Web workers stop sending here first; a send already under way fails when the window goes.
+    g_mainWindow.compare_exchange_strong(window, nullptr, std::memory_order_acq_rel);
+    // The player window belongs to this window and ends with it, so the song stops now and not after
+    // the web server has finished stopping.
+    DestroyPlayer();
     platform::DestroyWindow(window);
 }
 

@@ -3,7 +3,8 @@
 // close (the close box, or SIGINT/SIGTERM when headless) ends the main window's run, which starts the
 // program's shutdown.
 //
-// Threads: everything here runs on the GUI thread; other threads only send messages to Handle().
+// Threads: everything here runs on the GUI thread; other threads only send messages to the handle, which
+// they read from g_mainWindow.
 #pragma once
 
 #include "platform/Gui.h"
@@ -21,12 +22,13 @@ public:
     bool Create();
     // Destroys the window: commands sent afterwards fail at once.
     void Destroy();
-    // The window's handle, null while there is no window. Read from any thread.
+    // The window's handle, null while there is no window. GUI thread only: other threads read the
+    // handle from g_mainWindow (core/Globals.h), which this window keeps up to date.
     platform::HWND Handle() const { return m_window; }
 
 private:
     platform::LRESULT OnMessage(platform::UINT message, platform::WPARAM wParam, platform::LPARAM lParam);
 
-    platform::HWND m_window = nullptr;  // written on the GUI thread before the web server starts
+    platform::HWND m_window = nullptr;  // GUI thread only; published to other threads as g_mainWindow
     bool m_running = false;             // inside DoModal's loop
 };

@@ -7,8 +7,8 @@
 #include <memory>
 #include <mutex>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
 #include "bench/CollectionGenerator.h"
 #include "library/SongMan.h"
 #include "web/PageFragments.h"

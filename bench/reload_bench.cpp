@@ -17,8 +17,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
 #include "bench/CollectionGenerator.h"
 #include "library/SongMan.h"
 #include "platform/CodePage.h"

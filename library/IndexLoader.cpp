@@ -50,8 +50,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
+#include "core/Text.h"
+#include "protocol/SettingKeys.h"
 #include "library/CatalogueMemory.h"
 #include "library/ChunkPipe.h"
 #include "library/SongMan.h"
@@ -68,12 +70,6 @@ bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool IsAsciiSpace(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
-}
-
-void AsciiLowerInPlace(std::wstring& text) {
-    for (wchar_t& c : text) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
 }
 
 // The text after the last "." that follows the last "\" or "/"; empty without such a dot.
@@ -662,7 +658,7 @@ bool SongMan::LoadIndex(const std::wstring& dir) {
 // ---- the artist index -----------------------------------------------------------------------------------
 
 bool SongMan::LoadArtists(const std::wstring& file) {
-    PerfTimer timer(g_settings, L"perf:LoadArtists");
+    PerfTimer timer(g_settings, setting_keys::kLoadArtists);
     IndexFile index;
     if (!index.Open(file)) return false;
 
@@ -713,7 +709,7 @@ bool SongMan::LoadArtists(const std::wstring& file) {
 bool SongMan::LoadVodMtvIndex(const std::wstring& file) { return LoadVodMtvIndex(file, nullptr); }
 
 bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* started) {
-    PerfTimer timer(g_settings, L"perf:LoadVodMtvIndex");
+    PerfTimer timer(g_settings, setting_keys::kLoadVodMtvIndex);
     // A reader thread reads and checks the lines and converts the title and path of each, a chunk of
     // lines at a time, while this thread makes the songs of the chunks in line order.
     std::unique_ptr<SongIndexReading> own;
@@ -785,9 +781,9 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* starte
 
 void SongMan::LoadUserMtvIndex() {
     if (g_settings == nullptr) return;
-    const std::wstring setting = g_settings->Get(L"setting:UserMtvRootDir", nullptr);
+    const std::wstring setting = g_settings->Get(setting_keys::kUserMtvRootDir, nullptr);
     if (setting.empty()) return;
-    PerfTimer timer(g_settings, L"perf:LoadUserMtvIndex");
+    PerfTimer timer(g_settings, setting_keys::kLoadUserMtvIndex);
     std::vector<std::wstring> dirs;
     Split(setting, L";", dirs);
     roots = &dirs;

@@ -12,8 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
 #include "bench/CollectionGenerator.h"
 #include "library/SongMan.h"
 #include "platform/CodePage.h"

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
 #include "library/FileEnumerater.h"
 #include "library/SongMan.h"
 #include "platform/CodePage.h"

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
 #include "library/SongMan.h"
 #include "platform/CodePage.h"
 #include "platform/Dialogs.h"

@@ -1,45 +1,16 @@
 #include "library/SongMan.h"
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
+#include "core/Text.h"
 #include "library/CatalogueMemory.h"
-
-namespace {
-
-// ASCII-only case-insensitive equality: property names are ASCII, and other letters must not fold
-// differently by locale.
-bool EqualsAsciiNoCase(const std::wstring& a, const wchar_t* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != L'\0'; ++i) {
-        wchar_t x = a[i];
-        wchar_t y = b[i];
-        if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
-        if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
-        if (x != y) return false;
-    }
-    return i == a.size() && b[i] == L'\0';
-}
-
-std::wstring AsciiLower(std::wstring text) {
-    for (wchar_t& c : text) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-    return text;
-}
-
-}  // namespace
+#include "protocol/SettingKeys.h"
 
 SongMan::SongMan() : nutl::FileEnumerater<std::wstring>(), artist_query_cache(1), song_query_cache(1) {
     catalogue_memory::KeepFreedMemoryForReloads();
-    // The audio source table lives in Records.h, so the start-up choice needs no other part linked in.
-    const std::wstring name = g_settings ? g_settings->Get(L"pref:AudioSource", L"karaoke") : L"karaoke";
-    audio_source = 0;
-    for (int32_t i = 0; i < kAudioSourceCount; ++i) {
-        if (name == kAudioSourceNames[i]) {
-            audio_source = i;
-            break;
-        }
-    }
+    const std::wstring name = g_settings ? g_settings->Get(setting_keys::kAudioSource, setting_keys::kDefaultAudioSource)
+                                         : std::wstring(setting_keys::kDefaultAudioSource);
+    audio_source = ParseAudioSource(name);
 }
 
 SongMan::~SongMan() {
@@ -71,7 +42,7 @@ SongMan::PropertyResult SongMan::GetSongProperty(const Song* song, const std::ws
     } else if (EqualsAsciiNoCase(prop, L"audio_type")) {
         *value = AudioTypeName(song->audio_type);
     } else if (EqualsAsciiNoCase(prop, L"ext")) {
-        *value = AsciiLower(song->ext);
+        *value = AsciiLowerCopy(song->ext);
     } else if (EqualsAsciiNoCase(prop, L"id")) {
         *value = std::to_wstring(song->id);
     } else {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/Text.h"
 #include "library/SongMan.h"
 
 namespace {
@@ -86,42 +87,19 @@ bool ByExt(const Song* a, const Song* b) {
 using SongLess = bool (*)(const Song*, const Song*);
 constexpr SongLess kSongOrders[4] = {ByArtist, ByAlbum, ByName, ByExt};
 
-bool EqualsIgnoringAsciiCase(const std::wstring& a, const wchar_t* b) {
-    const size_t n = std::wcslen(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        wchar_t x = a[i], y = b[i];
-        if (x >= L'A' && x <= L'Z') x += L'a' - L'A';
-        if (y >= L'A' && y <= L'Z') y += L'a' - L'A';
-        if (x != y) return false;
-    }
-    return true;
-}
-
 int SongOrder(const std::wstring& sortName) {
-    if (EqualsIgnoringAsciiCase(sortName, L"album")) return 1;
-    if (EqualsIgnoringAsciiCase(sortName, L"name")) return 2;
-    if (EqualsIgnoringAsciiCase(sortName, L"ext")) return 3;
+    if (EqualsAsciiNoCase(sortName, L"album")) return 1;
+    if (EqualsAsciiNoCase(sortName, L"name")) return 2;
+    if (EqualsAsciiNoCase(sortName, L"ext")) return 3;
     return 0;
 }
 
 // Search terms: runs of text between space, ",", tab, "-" and ":".
 std::vector<std::wstring> SplitTerms(const std::wstring& text) {
     std::vector<std::wstring> terms;
-    size_t start = 0;
-    const wchar_t* separators = L" ,\t-:";
-    while (start < text.size()) {
-        const size_t begin = text.find_first_not_of(separators, start);
-        if (begin == std::wstring::npos) break;
-        size_t end = text.find_first_of(separators, begin);
-        if (end == std::wstring::npos) end = text.size();
-        terms.push_back(text.substr(begin, end - begin));
-        start = end;
-    }
+    Split(text, L" ,	-:", terms);
     return terms;
 }
-
-inline wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
 
 // True when `term` (already folded) occurs in `text`, folding A-Z to a-z in the text; every other code
 // unit compares exactly.
@@ -131,9 +109,9 @@ bool ContainsFolded(const std::wstring& text, const std::wstring& term) {
     if (m > n) return false;
     const wchar_t first = term[0];
     for (size_t i = 0; i + m <= n; ++i) {
-        if (FoldAscii(text[i]) != first) continue;
+        if (AsciiLower(text[i]) != first) continue;
         size_t j = 1;
-        while (j < m && FoldAscii(text[i + j]) == term[j]) ++j;
+        while (j < m && AsciiLower(text[i + j]) == term[j]) ++j;
         if (j == m) return true;
     }
     return false;
@@ -176,7 +154,7 @@ std::vector<Song*>* SongMan::FilterSongs(const std::wstring& query, const std::v
     std::vector<std::wstring> terms = SplitTerms(query);
     bool plainTerms = true;
     for (std::wstring& term : terms) {
-        for (wchar_t& c : term) c = FoldAscii(c);
+        for (wchar_t& c : term) c = AsciiLower(c);
         // The search block separates the fields with zero characters, so a term holding one could
         // match across two fields; such a term is looked for field by field instead.
         if (term.find(L'\0') != std::wstring::npos) plainTerms = false;
@@ -224,7 +202,7 @@ void SongMan::BuildSearchText() {
     }
     search_text.reserve(total);
     auto append = [this](const std::wstring& text) {
-        for (wchar_t c : text) search_text.push_back(FoldAscii(c));
+        for (wchar_t c : text) search_text.push_back(AsciiLower(c));
         search_text.push_back(L'\0');
     };
     static const std::wstring kNoAlbum;
@@ -239,7 +217,7 @@ void SongMan::BuildSearchText() {
 }
 
 std::vector<Artist*>* SongMan::QueryArtists(const std::wstring& filter, const std::wstring& sort_name) {
-    const int order = EqualsIgnoringAsciiCase(sort_name, L"song_count") ? 1 : 0;
+    const int order = EqualsAsciiNoCase(sort_name, L"song_count") ? 1 : 0;
     const std::wstring key = filter + L"|" + std::to_wstring(order);
     if (std::vector<Artist*>* cached = artist_query_cache.Find(key)) return cached;
 

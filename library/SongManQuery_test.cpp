@@ -7,8 +7,8 @@
 #include <memory>
 #include <random>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
 #include "library/SongMan.h"
 
 namespace {

@@ -1,82 +1,64 @@
 // The play queue and the numbered command interface of SongMan.
 //
 // Every operation here runs on the GUI thread (the main window's WM_SONGMAN_COMMAND handler, the
-// automation object, the player window's end-of-media handler). Each takes the catalogue lock while it
+// automation object, the player window's end-of-media notice). Each takes the catalogue lock while it
 // reads or changes the queue, so web workers that render the queue under the lock never see it half
-// changed. The lock is recursive: the end-of-media handler already holds it around Next. Nothing here
-// waits for the GUI thread (it runs there), so holding the lock across the player calls is safe.
+// changed.
+//
+// The lock is never held across anything slow or anything that may show a dialog: the file check of a
+// queued song, the player calls and the channel hand-off (a registry write that may end in a message box)
+// all run after it is released. A message box runs a nested loop, and every phone waits for this lock.
+// Releasing it in the middle of an operation is safe because the catalogue's records change only on the
+// GUI thread (Reload), so a song pointer taken under the lock stays valid for the rest of the operation.
 #include <cstdlib>
-#include <limits>
 #include <mutex>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
+#include "core/Text.h"
 #include "library/SongMan.h"
 #include "platform/FileSystem.h"
 #include "platform/Tick.h"
 #include "player/PlayerCommands.h"
 #include "player/SPlayer.h"
+#include "protocol/Commands.h"
 
 namespace {
 
 constexpr size_t kQueueLimit = 100;       // QueueSong ignores requests beyond this
 constexpr size_t kRandomTopUpTarget = 10;  // random play keeps at least this many entries
 
-// The leading decimal number of a text, like the C library's conversion: optional blanks and sign,
-// then digits; no digits gives 0. Saturates instead of overflowing (the id is then out of range).
-int32_t LeadingInt(const std::wstring& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
-        negative = text[i] == L'-';
-        ++i;
-    }
-    int64_t value = 0;
-    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-        value = value * 10 + (text[i] - L'0');
-        if (value > std::numeric_limits<int32_t>::max()) {
-            value = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
-            break;
-        }
-    }
-    if (negative) {
-        value = -value;
-    }
-    if (value > std::numeric_limits<int32_t>::max()) {
-        return std::numeric_limits<int32_t>::max();
-    }
-    return static_cast<int32_t>(value);
-}
-
-const wchar_t* TextArgument(intptr_t arg) {
-    const auto* text = reinterpret_cast<const wchar_t*>(arg);
-    return text != nullptr ? text : L"";
-}
-
 }  // namespace
 
 void SongMan::QueueSong(int32_t id, bool begin) {
-    std::lock_guard<std::recursive_mutex> guard(lock);
-    if (id < 0 || static_cast<size_t>(id) >= songs.size()) {
-        return;
+    Song* song = nullptr;
+    std::wstring path;
+    {
+        std::lock_guard<std::recursive_mutex> guard(lock);
+        if (id < 0 || static_cast<size_t>(id) >= songs.size() || queue.size() >= kQueueLimit) {
+            return;
+        }
+        song = songs[id];
+        path = GetSongFilePath(song);
     }
-    if (queue.size() >= kQueueLimit) {
-        return;
-    }
-    Song* song = songs[id];
-    const std::wstring path = GetSongFilePath(song);
+    // The file check may wait on a slow disk or a network share: never with the lock held.
     if (path.empty() || !platform::CanOpenForRead(path)) {
         return;
     }
-    if (begin && !queue.empty()) {
-        queue.insert(queue.begin() + 1, song);
-    } else {
-        queue.push_back(song);
+    bool startNow = false;
+    {
+        std::lock_guard<std::recursive_mutex> guard(lock);
+        if (queue.size() >= kQueueLimit) {
+            return;
+        }
+        if (begin && !queue.empty()) {
+            queue.insert(queue.begin() + 1, song);
+        } else {
+            queue.push_back(song);
+        }
+        startNow = queue.size() == 1;
     }
-    if (queue.size() == 1) {
+    if (startNow) {
         PlaySong(song);
     }
 }
@@ -85,7 +67,7 @@ void SongMan::QueueSongs(const std::wstring& text) {
     std::vector<std::wstring> parts;
     Split(text, L", ", parts);
     for (const std::wstring& part : parts) {
-        QueueSong(LeadingInt(part), false);
+        QueueSong(ParseLeadingInt(part), false);
     }
 }
 
@@ -137,23 +119,27 @@ void SongMan::ClearQueue() {
 }
 
 void SongMan::Next() {
-    std::lock_guard<std::recursive_mutex> guard(lock);
-    if (random_play && !songs.empty()) {
-        const auto count = static_cast<uint32_t>(songs.size());
-        while (queue.size() < kRandomTopUpTarget) {
-            const uint32_t r = (static_cast<uint32_t>(std::rand()) + platform::GetTickCount()) % count;
-            queue.push_back(songs[r]);
+    Song* following = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> guard(lock);
+        if (random_play && !songs.empty()) {
+            const auto count = static_cast<uint32_t>(songs.size());
+            while (queue.size() < kRandomTopUpTarget) {
+                const uint32_t r = (static_cast<uint32_t>(std::rand()) + platform::GetTickCount()) % count;
+                queue.push_back(songs[r]);
+            }
         }
+        if (queue.empty()) {
+            return;
+        }
+        if (queue.size() == 1) {
+            queue.clear();
+            return;
+        }
+        queue.erase(queue.begin());
+        following = queue.front();
     }
-    if (queue.empty()) {
-        return;
-    }
-    if (queue.size() == 1) {
-        queue.clear();
-        return;
-    }
-    queue.erase(queue.begin());
-    PlaySong(queue.front());
+    PlaySong(following);
 }
 
 void SongMan::ToggleRandomPlay() {
@@ -173,53 +159,58 @@ void SongMan::PlaySong(Song* song) {
     if (song == nullptr) {
         return;
     }
-    std::lock_guard<std::recursive_mutex> guard(lock);
     EnsurePlayer();
     g_player->PlayUrl(GetSongFilePath(song));
-    current_song = song;
+    {
+        std::lock_guard<std::recursive_mutex> guard(lock);
+        current_song = song;
+    }
     PublishAudioSource();
 }
 
 int SongMan::Control(int code, intptr_t arg) {
-    // Codes 7 to 9 carry the queue index in the low 16 bits and the song id in the high 16 bits.
-    const auto low = static_cast<int32_t>(static_cast<uintptr_t>(arg) & 0xFFFF);
-    const auto high = static_cast<int32_t>((static_cast<uintptr_t>(arg) >> 16) & 0xFFFF);
-    switch (code) {
-    case 0:
-        QueueSongs(TextArgument(arg));
+    switch (static_cast<SongManCommand>(code)) {
+    case SongManCommand::QueueSongs:
+        QueueSongs(ArgumentText(arg));
         break;
-    case 1:
+    case SongManCommand::Next:
         Next();
         break;
-    case 2:
+    case SongManCommand::Jump:
         Jump(static_cast<int32_t>(arg));
         break;
-    case 3:
+    case SongManCommand::ChangeVolume:
         ChangeVolume(static_cast<int32_t>(arg));
         break;
-    case 4:
+    case SongManCommand::PlayPause:
         PlayPause();
         break;
-    case 5:
+    case SongManCommand::ToggleRandomPlay:
         ToggleRandomPlay();
         break;
-    case 6:
-        SetAudioSource(TextArgument(arg));
+    case SongManCommand::SetAudioSource:
+        SetAudioSource(ArgumentText(arg));
         break;
-    case 7:
-        MoveQSongFront(low, high);
+    case SongManCommand::MoveQSongFront: {
+        const QueuePosition at = UnpackQueuePosition(arg);
+        MoveQSongFront(at.index, at.id);
         break;
-    case 8:
-        MoveQSongUp(low, high);
+    }
+    case SongManCommand::MoveQSongUp: {
+        const QueuePosition at = UnpackQueuePosition(arg);
+        MoveQSongUp(at.index, at.id);
         break;
-    case 9:
-        RemoveQSong(low, high);
+    }
+    case SongManCommand::RemoveQSong: {
+        const QueuePosition at = UnpackQueuePosition(arg);
+        RemoveQSong(at.index, at.id);
         break;
-    case 10:
+    }
+    case SongManCommand::ClearQueue:
         ClearQueue();
         break;
-    case 11: {
-        const std::wstring text = TextArgument(arg);
+    case SongManCommand::SetSetting: {
+        const std::wstring text = ArgumentText(arg);
         const size_t equals = text.find(L'=');
         const std::wstring key = text.substr(0, equals);
         const std::wstring value = equals == std::wstring::npos ? std::wstring() : text.substr(equals + 1);
@@ -228,7 +219,7 @@ int SongMan::Control(int code, intptr_t arg) {
         }
         break;
     }
-    default:
+    default:  // any other code does nothing
         break;
     }
     return 0;

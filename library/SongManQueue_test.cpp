@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
 #include "library/SongMan.h"
 #include "platform/CodePage.h"
 #include "platform/Dialogs.h"
@@ -21,9 +21,10 @@
 #include "platform/Gui.h"
 #include "platform/Registry.h"
 #include "platform/SimulatedMediaPlayer.h"
-#include "player/AudioSource.h"
+#include "library/AudioSource.h"
 #include "player/PlayerCommands.h"
 #include "player/SPlayer.h"
+#include "protocol/Commands.h"
 
 using platform::SimulatedMediaPlayer;
 
@@ -64,6 +65,8 @@ protected:
         g_settings->Set(L"setting:MtvRootDir", platform::FromUtf8(root_ + "/mtv"));
         g_settings->Set(L"setting:UserMtvRootDir", L"");
         g_songMan = new SongMan();
+        // As the application wires it: the end of a file advances the queue.
+        SetMediaEndedHandler([] { g_songMan->Next(); });
         ASSERT_TRUE(g_songMan->Reload());
         ASSERT_EQ(g_songMan->songs.size(), static_cast<size_t>(kSongs + 1));
         platform::RegDeleteTree(platform::RegRoot::CurrentUser, kPluginKey);
@@ -72,6 +75,7 @@ protected:
     void TearDown() override {
         platform::SetMessageBoxHook(nullptr);
         DestroyPlayer();
+        SetMediaEndedHandler(nullptr);
         delete g_songMan;
         g_songMan = nullptr;
         delete g_settings;
@@ -110,9 +114,7 @@ protected:
         EXPECT_EQ(v.type, platform::REG_DWORD);
         return v.dword;
     }
-    static intptr_t Halves(int index, int id) {
-        return static_cast<intptr_t>((static_cast<uint32_t>(id) << 16) | static_cast<uint32_t>(index));
-    }
+    static int Run(SongManCommand code, intptr_t arg) { return g_songMan->Control(static_cast<int>(code), arg); }
 
     std::string root_;
 };
@@ -151,29 +153,33 @@ TEST_F(QueueTest, BadIdsMissingFilesAndAFullQueueAreIgnored) {
 }
 
 TEST_F(QueueTest, GuardedMovesAndRemovalsThroughTheCommandCodes) {
+    constexpr SongManCommand kFront = SongManCommand::MoveQSongFront;
+    constexpr SongManCommand kUp = SongManCommand::MoveQSongUp;
+    constexpr SongManCommand kRemove = SongManCommand::RemoveQSong;
     const struct {
-        int code, index, id;
+        SongManCommand code;
+        int index, id;
         std::vector<int> expect;
     } cases[] = {
-        {7, 0, 0, {0, 1, 2, 3}},   // the playing entry cannot move
-        {7, 3, 3, {0, 3, 1, 2}},   // to position 1
-        {7, 1, 1, {0, 1, 2, 3}},   // already there
-        {7, 3, 2, {0, 1, 2, 3}},   // stale id
-        {7, 4, 3, {0, 1, 2, 3}},   // past the end
-        {8, 1, 1, {0, 1, 2, 3}},   // position 1 cannot pass the playing song
-        {8, 0, 0, {0, 1, 2, 3}},
-        {8, 2, 2, {0, 2, 1, 3}},
-        {8, 3, 1, {0, 1, 2, 3}},   // stale id
-        {9, 0, 0, {0, 1, 2, 3}},   // the playing entry stays
-        {9, 2, 3, {0, 1, 2, 3}},   // another song's id
-        {9, 2, 2, {0, 1, 3}},
-        {9, 4, 0, {0, 1, 2, 3}},
+        {kFront, 0, 0, {0, 1, 2, 3}},   // the playing entry cannot move
+        {kFront, 3, 3, {0, 3, 1, 2}},   // to position 1
+        {kFront, 1, 1, {0, 1, 2, 3}},   // already there
+        {kFront, 3, 2, {0, 1, 2, 3}},   // stale id
+        {kFront, 4, 3, {0, 1, 2, 3}},   // past the end
+        {kUp, 1, 1, {0, 1, 2, 3}},      // position 1 cannot pass the playing song
+        {kUp, 0, 0, {0, 1, 2, 3}},
+        {kUp, 2, 2, {0, 2, 1, 3}},
+        {kUp, 3, 1, {0, 1, 2, 3}},      // stale id
+        {kRemove, 0, 0, {0, 1, 2, 3}},  // the playing entry stays
+        {kRemove, 2, 3, {0, 1, 2, 3}},  // another song's id
+        {kRemove, 2, 2, {0, 1, 3}},
+        {kRemove, 4, 0, {0, 1, 2, 3}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "code " << c.code << " index " << c.index << " id " << c.id);
+        SCOPED_TRACE(testing::Message() << "code " << static_cast<int>(c.code) << " index " << c.index << " id " << c.id);
         g_songMan->queue.clear();
         for (int id : {0, 1, 2, 3}) g_songMan->queue.push_back(g_songMan->songs[id]);
-        EXPECT_EQ(g_songMan->Control(c.code, Halves(c.index, c.id)), 0);
+        EXPECT_EQ(g_songMan->Control(static_cast<int>(c.code), PackQueuePosition(c.index, c.id)), 0);
         EXPECT_EQ(Queue(), c.expect);
     }
     // Negative indexes reach the methods only from the automation interface.
@@ -192,7 +198,7 @@ TEST_F(QueueTest, NextWithOneEntryEmptiesAndWithThreeStartsTheSecond) {
     EXPECT_TRUE(Queue().empty());
 
     QueueIds({6, 7, 8});
-    g_songMan->Control(1, 0);
+    Run(SongManCommand::Next, 0);
     EXPECT_EQ(Queue(), (std::vector<int>{7, 8}));
     EXPECT_EQ(Played().back(), PathOf(7));
     EXPECT_EQ(g_songMan->current_song, g_songMan->songs[7]);
@@ -200,7 +206,7 @@ TEST_F(QueueTest, NextWithOneEntryEmptiesAndWithThreeStartsTheSecond) {
 
 TEST_F(QueueTest, RandomPlaySwitchedOnWhilePlayingWaitsForTheNextAdvance) {
     QueueIds({1});
-    g_songMan->Control(5, 0);
+    Run(SongManCommand::ToggleRandomPlay, 0);
     EXPECT_TRUE(g_songMan->random_play);
     EXPECT_EQ(Queue(), std::vector<int>{1});
     EXPECT_EQ(Played().size(), 1u);
@@ -263,6 +269,7 @@ TEST_F(QueueTest, BatchTextsQueueEachIdOnceInOrder) {
         {L"1, 2", {1, 2}},
         {L"1,,2", {1, 2}},
         {L"  3 4,5 ", {3, 4, 5}},
+        {L"\n5,\t3,\v\f\r2", {5, 3, 2}},   // white space before a number is skipped as atoi does
         {L",,6,", {6}},
         {L"7x,abc", {7, 0}},              // leading digits count; no digits is 0
         {L"-1,12,99999999999,8", {8}},    // out of range and missing file skipped, the rest kept
@@ -271,7 +278,7 @@ TEST_F(QueueTest, BatchTextsQueueEachIdOnceInOrder) {
     for (const auto& c : cases) {
         SCOPED_TRACE(platform::ToUtf8(c.text));
         g_songMan->queue.clear();
-        EXPECT_EQ(g_songMan->Control(0, reinterpret_cast<intptr_t>(c.text)), 0);
+        EXPECT_EQ(Run(SongManCommand::QueueSongs, reinterpret_cast<intptr_t>(c.text)), 0);
         EXPECT_EQ(Queue(), c.expect);
     }
 }
@@ -288,7 +295,7 @@ TEST_F(QueueTest, SettingCommandSplitsAtTheFirstEquals) {
         {L"setting:NoEquals", L"setting:NoEquals", L""},
     };
     for (const auto& c : cases) {
-        g_songMan->Control(11, reinterpret_cast<intptr_t>(c.text));
+        Run(SongManCommand::SetSetting, reinterpret_cast<intptr_t>(c.text));
         EXPECT_EQ(g_settings->Get(c.key, L"unset"), c.value) << platform::ToUtf8(c.text);
     }
     EXPECT_EQ(g_songMan->Control(12, 0), 0);  // unknown codes do nothing
@@ -301,15 +308,15 @@ TEST_F(QueueTest, PlayerCommandCodesReachThePlayer) {
     ASSERT_NE(sim, nullptr);
     sim->Transport()->SetCurrentPosition(50.0);
     g_player->SetVolume(50);
-    g_songMan->Control(2, -20);
+    Run(SongManCommand::Jump, -20);
     double pos = 0;
     sim->Transport()->GetCurrentPosition(&pos);
     EXPECT_NEAR(pos, 30.0, 0.5);
-    g_songMan->Control(3, -15);
+    Run(SongManCommand::ChangeVolume, -15);
     EXPECT_EQ(sim->Volume(), 35);
-    g_songMan->Control(4, 0);
+    Run(SongManCommand::PlayPause, 0);
     EXPECT_EQ(sim->State(), platform::kPlayStatePaused);
-    g_songMan->Control(4, 0);
+    Run(SongManCommand::PlayPause, 0);
     EXPECT_EQ(sim->State(), platform::kPlayStatePlaying);
 }
 
@@ -318,11 +325,11 @@ TEST_F(QueueTest, ClearQueuePausesAndEmptiesUnlessThePauseFails) {
     SimulatedMediaPlayer* sim = Sim();
     ASSERT_NE(sim, nullptr);
     sim->SetFailure(SimulatedMediaPlayer::Operation::Pause, platform::kMediaFail);
-    g_songMan->Control(10, 0);
+    Run(SongManCommand::ClearQueue, 0);
     EXPECT_EQ(Queue(), (std::vector<int>{1, 2, 3}));
     sim->SetFailure(SimulatedMediaPlayer::Operation::Pause, platform::kMediaOk);
     platform::ShowWindow(g_player->GetSafeHwnd(), false);
-    g_songMan->Control(10, 0);
+    Run(SongManCommand::ClearQueue, 0);
     EXPECT_TRUE(Queue().empty());
     EXPECT_EQ(sim->State(), platform::kPlayStatePaused);
     EXPECT_TRUE(platform::IsWindowVisible(g_player->GetSafeHwnd()));
@@ -384,7 +391,7 @@ TEST_F(QueueTest, ChannelTableForEverySourceAndAudioType) {
             song->audio_type = types[t];
             // Start from a value the table never gives, so a missed write shows.
             platform::RegSetDword(platform::RegRoot::CurrentUser, kPluginKey, L"AudioSource", 99);
-            g_songMan->Control(6, reinterpret_cast<intptr_t>(sources[s]));
+            Run(SongManCommand::SetAudioSource, reinterpret_cast<intptr_t>(sources[s]));
             EXPECT_EQ(Published(), expect[s][t]);
             EXPECT_EQ(g_songMan->AudioSourceName(), sources[s]);
         }
@@ -445,6 +452,35 @@ TEST_F(QueueTest, SourceNamesAreExactAndCaseSensitive) {
     EXPECT_EQ(g_songMan->AudioSourceDisplayName(), L"立体声");
 }
 
+// A message box runs a nested loop while every phone waits for the catalogue lock, so no message may show
+// while this thread holds it: starting a song (queued first, or by the advance at the end of the one before)
+// publishes the channel, and a failed publication shows its message only after the lock is released.
+TEST_F(QueueTest, NoMessageShowsWhileTheCatalogueLockIsHeld) {
+    auto lockIsFree = [] {
+        bool free = false;
+        std::thread([&] {
+            free = g_songMan->lock.try_lock();
+            if (free) g_songMan->lock.unlock();
+        }).join();
+        return free;
+    };
+    std::vector<bool> freeAtEachBox;
+    platform::SetMessageBoxHook([&](std::wstring_view, std::wstring_view, unsigned) {
+        freeAtEachBox.push_back(lockIsFree());
+        return platform::IDOK;
+    });
+    // No write can take the hive's lock, so every publication fails with a message.
+    const std::string lockPath = platform::RegHivePath(platform::RegRoot::CurrentUser) + ".lock";
+    std::remove(lockPath.c_str());
+    ASSERT_EQ(mkdir(lockPath.c_str(), 0700), 0);
+    g_songMan->QueueSong(1, false);  // starts at once
+    g_songMan->QueueSong(2, false);
+    Sim()->FinishNow();              // the advance starts song 2
+    platform::PumpMessagesUntil([] { return g_songMan->GetQSongCount() == 1; }, 2000);
+    rmdir(lockPath.c_str());
+    EXPECT_EQ(freeAtEachBox, (std::vector<bool>{true, true}));
+}
+
 TEST_F(QueueTest, RegistryFailuresShowTheirMessages) {
     std::vector<std::wstring> boxes;
     platform::SetMessageBoxHook([&](std::wstring_view text, std::wstring_view, unsigned type) {
@@ -487,10 +523,9 @@ TEST_F(QueueTest, RegistryFailuresShowTheirMessages) {
 // while it waits, while the GUI thread also advances the queue at every end of media under that lock.
 TEST_F(QueueTest, WorkerCommandsAndEndOfMediaAdvancesDoNotDeadlock) {
     setenv("SINJO_SIM_MEDIA_MS", "1", 1);
-    const platform::UINT kCommand = platform::WM_USER + 1;
     platform::HWND mainWindow = platform::CreateWindowHandle(
-        [kCommand](platform::HWND, platform::UINT message, platform::WPARAM w, platform::LPARAM l) -> platform::LRESULT {
-            return message == kCommand ? g_songMan->Control(static_cast<int>(w), static_cast<intptr_t>(l)) : 0;
+        [](platform::HWND, platform::UINT message, platform::WPARAM w, platform::LPARAM l) -> platform::LRESULT {
+            return message == WM_SONGMAN_COMMAND ? g_songMan->Control(static_cast<int>(w), static_cast<intptr_t>(l)) : 0;
         });
     ASSERT_NE(mainWindow, nullptr);
     g_songMan->ToggleRandomPlay();  // keeps the queue full and the advances coming
@@ -514,20 +549,25 @@ TEST_F(QueueTest, WorkerCommandsAndEndOfMediaAdvancesDoNotDeadlock) {
                     if (Song* s = g_songMan->GetQSong(count > 2 ? 2 : 0)) firstId = s->id;
                 }
                 const int pick = i % 9;
-                int code = 0;
+                SongManCommand code = SongManCommand::QueueSongs;
                 intptr_t arg = 0;
                 switch (pick) {
-                case 0: code = 0; arg = reinterpret_cast<intptr_t>(batch.c_str()); break;
-                case 1: code = 7; arg = Halves(2, firstId); break;
-                case 2: code = 8; arg = Halves(2, firstId); break;
-                case 3: code = 9; arg = Halves(2, firstId); break;
-                case 4: code = 1; break;
-                case 5: code = 2; arg = 5; break;
-                case 6: code = 3; arg = -1; break;
-                case 7: code = 11; arg = reinterpret_cast<intptr_t>(setting.c_str()); break;
-                default: code = (i % 45 == 8) ? 10 : 1; break;  // now and then clear the queue
+                case 0: arg = TextArgument(batch); break;
+                case 1: code = SongManCommand::MoveQSongFront; arg = PackQueuePosition(2, firstId); break;
+                case 2: code = SongManCommand::MoveQSongUp; arg = PackQueuePosition(2, firstId); break;
+                case 3: code = SongManCommand::RemoveQSong; arg = PackQueuePosition(2, firstId); break;
+                case 4: code = SongManCommand::Next; break;
+                case 5: code = SongManCommand::Jump; arg = 5; break;
+                case 6: code = SongManCommand::ChangeVolume; arg = -1; break;
+                case 7: code = SongManCommand::SetSetting; arg = TextArgument(setting); break;
+                default:  // now and then clear the queue
+                    code = (i % 45 == 8) ? SongManCommand::ClearQueue : SongManCommand::Next;
+                    break;
                 }
-                if (platform::SendMessageChecked(mainWindow, kCommand, code, arg, nullptr)) ++sent;
+                if (platform::SendMessageChecked(mainWindow, WM_SONGMAN_COMMAND, static_cast<platform::WPARAM>(code), arg,
+                                                 nullptr)) {
+                    ++sent;
+                }
             }
             done = true;
         });

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
 
 namespace {
 

@@ -8,7 +8,14 @@
 // Threads: GUI thread only.
 #pragma once
 
+#include <functional>
+
 #include "platform/MediaPlayer.h"
+
+// Who is told that the playing file has ended: the application connects the queue's advance here at
+// start-up (the player knows nothing of songs). Called on the GUI thread from the player window's
+// end-of-media message, outside the control's own call stack; an empty handler is allowed.
+void SetMediaEndedHandler(std::function<void()> handler);
 
 // Creates the player window when the slot is empty, or shows it when it is hidden. Always true.
 bool EnsurePlayer();

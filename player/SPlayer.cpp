@@ -1,13 +1,13 @@
 #include "player/SPlayer.h"
 
 #include <cstdio>
-#include <cwctype>
-#include <mutex>
+#include <utility>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
-#include "library/SongMan.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
+#include "core/Text.h"
 #include "player/PlayerCommands.h"
+#include "protocol/SettingKeys.h"
 
 using platform::HWND;
 using platform::LPARAM;
@@ -18,14 +18,10 @@ using platform::WPARAM;
 
 namespace {
 
-bool EqualsNoCase(const std::wstring& text, const wchar_t* word) {
-    size_t i = 0;
-    for (; i < text.size() && word[i] != L'\0'; ++i) {
-        if (std::towlower(static_cast<wint_t>(text[i])) != std::towlower(static_cast<wint_t>(word[i]))) {
-            return false;
-        }
-    }
-    return i == text.size() && word[i] == L'\0';
+// Who hears that a song has ended (the queue, wired by the application). GUI thread only.
+std::function<void()>& MediaEndedHandler() {
+    static std::function<void()> handler;
+    return handler;
 }
 
 void ReportRefusal(const char* what, MediaStatus status) {
@@ -159,7 +155,7 @@ void SPlayer::OnTimer(uintptr_t /*id*/) {
     if (m_hWnd == nullptr || !platform::IsWindowVisible(m_hWnd)) {
         return;
     }
-    if (g_settings == nullptr || !EqualsNoCase(g_settings->Get(L"pref:FullScreen", nullptr), L"true")) {
+    if (g_settings == nullptr || !EqualsAsciiNoCase(g_settings->Get(setting_keys::kFullScreen, nullptr), L"true")) {
         return;
     }
     int32_t state = platform::kPlayStateUndefined;
@@ -202,14 +198,15 @@ void SPlayer::OnPlayStateChange(int32_t newState) {
 }
 
 LRESULT SPlayer::OnMediaEnded() {
-    if (g_songMan != nullptr) {
-        std::lock_guard guard(g_songMan->lock);
-        g_songMan->Next();
-    }
+    // A copy: the handler may replace itself while it runs.
+    const std::function<void()> handler = MediaEndedHandler();
+    if (handler) handler();
     return 0;
 }
 
 // --- player commands -------------------------------------------------------------------------------
+
+void SetMediaEndedHandler(std::function<void()> handler) { MediaEndedHandler() = std::move(handler); }
 
 bool EnsurePlayer() {
     if (g_player == nullptr) {

@@ -7,15 +7,14 @@
 // window (DestroyPlayer); after WM_DESTROY the object deletes itself and empties the slot.
 //
 // End of media: when the control reports state 1 (stopped) the window posts itself
-// WM_PLAYER_MEDIA_ENDED; its handler takes the catalogue lock (g_songMan->lock) and calls Next. The
-// post keeps the advance out of the control's own call stack.
+// WM_PLAYER_MEDIA_ENDED; its handler tells whoever SetMediaEndedHandler named (the queue, which then
+// advances). The post keeps the advance out of the control's own call stack.
 //
 // Full screen: timer 1 ticks every 2000 ms for the window's whole life. While the window is visible,
 // "pref:FullScreen" is "true" (any letter case) and the item plays, it asks the control for full
 // screen once per media item (m_fullScreenPending) and confirms it on a later tick.
 //
-// Threads: everything here runs on the GUI thread. The only lock taken is the catalogue lock, in the
-// end-of-media handler, which waits for nobody while holding it.
+// Threads: everything here runs on the GUI thread. The player takes no lock of its own.
 #pragma once
 
 #include <cstdint>

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/Gui.h"

@@ -447,10 +447,10 @@ HRESULT CSinjoPlugin::ProcessOutput(DWORD /*flags*/, DWORD outputBufferCount, DM
 
 void CSinjoPlugin::ReadChannelSelect() {
     const uint32_t now = m_tickSource();
-    if (static_cast<uint32_t>(now - m_lastSourceRead) < kChannelSelectPollMs) return;
+    if (static_cast<uint32_t>(now - m_lastSourceRead) < kChannelHandoffPollMs) return;
     m_lastSourceRead = now;
     // A missing key or value, or one that does not fit 4 bytes, keeps the selection in force.
-    if (const std::optional<uint32_t> value = ReadFourByteValue(kAudioSourceKey, kAudioSourceValue)) {
+    if (const std::optional<uint32_t> value = ReadFourByteValue(kChannelHandoffKey, kChannelHandoffValue)) {
         m_channelSelect = ChannelSelectFromValue(*value);
     }
 }

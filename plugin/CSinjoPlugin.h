@@ -29,9 +29,6 @@
 
 namespace sinjoplugin {
 
-// How often the selection is re-read, in milliseconds of tick count.
-constexpr uint32_t kChannelSelectPollMs = 100;
-
 class CSinjoPlugin final : public ISinjoPlugin,
                            public platform::IMediaObject,
                            public platform::IWMPPluginEnable,

@@ -226,7 +226,7 @@ TEST_F(PluginTest, SixteenBitStereoPlaysTheSelectedChannelOnBothOutputs) {
     };
     for (const Case& c : cases) {
         SetAudioSource(c.value);
-        g_fakeTicks += kChannelSelectPollMs;
+        g_fakeTicks += kChannelHandoffPollMs;
         EXPECT_EQ(Process(in), c.expected) << "AudioSource " << c.value;
     }
 }
@@ -245,7 +245,7 @@ TEST_F(PluginTest, EightBitStereoPlaysTheSelectedChannel) {
     SetAudioSource(ChannelLeft);
     EXPECT_EQ(Process(in), left);
     SetAudioSource(ChannelRight);
-    g_fakeTicks += kChannelSelectPollMs;
+    g_fakeTicks += kChannelHandoffPollMs;
     EXPECT_EQ(Process(in), right);
 }
 
@@ -259,7 +259,7 @@ TEST_F(PluginTest, EveryLengthMatchesAFrameByFrameReference) {
         const size_t sample = bits / 8;
         for (uint32_t select : {ChannelLeft, ChannelRight}) {
             SetAudioSource(select);
-            g_fakeTicks += kChannelSelectPollMs;
+            g_fakeTicks += kChannelHandoffPollMs;
             for (size_t frames = 1; frames <= 140; ++frames) {
                 std::vector<uint8_t> in(frames * 2 * sample);
                 for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 37 + frames);
@@ -322,7 +322,7 @@ TEST_F(PluginTest, SmallOutputBufferTakesWholeFramesWithAChannelAndBytesWithout)
     const auto in = Samples16({0x11, 0xA1, 0x12, 0xA2, 0x13, 0xA3, 0x14, 0xA4});  // 16 bytes
     for (uint32_t select : {ChannelLeft, ChannelBoth}) {
         SetAudioSource(select);
-        g_fakeTicks += kChannelSelectPollMs;
+        g_fakeTicks += kChannelHandoffPollMs;
         TestBuffer input(in);
         ASSERT_EQ(dmo->ProcessInput(0, &input, 0, 0, 0), S_OK);
         DWORD flags = 0;
@@ -363,7 +363,7 @@ TEST_F(PluginTest, ChannelChosenAfterAPassThroughSplitAFrameKeepsTheStreamFrameA
     EXPECT_EQ(first.Contents(), Samples16({0x11, 0xA1, 0x12, 0xA2, 0x13}));
 
     SetAudioSource(ChannelLeft);
-    g_fakeTicks += kChannelSelectPollMs;
+    g_fakeTicks += kChannelHandoffPollMs;
     TestBuffer second = TestBuffer::Output(10);
     record = DMO_OUTPUT_DATA_BUFFER{&second, 0, 0, 0};
     ASSERT_EQ(dmo->ProcessOutput(0, 1, &record, nullptr), S_OK);
@@ -548,20 +548,20 @@ TEST_F(PluginTest, UnreadableValuesKeepTheSelectionInForce) {
         void (*apply)();
     };
     const Change changes[] = {
-        {"value deleted", [] { RegDeleteValue(RegRoot::CurrentUser, kAudioSourceKey, kAudioSourceValue); }},
-        {"key deleted", [] { RegDeleteTree(RegRoot::CurrentUser, kAudioSourceKey); }},
+        {"value deleted", [] { RegDeleteValue(RegRoot::CurrentUser, kChannelHandoffKey, kChannelHandoffValue); }},
+        {"key deleted", [] { RegDeleteTree(RegRoot::CurrentUser, kChannelHandoffKey); }},
         {"text longer than 4 bytes", [] {
-             RegSetString(RegRoot::CurrentUser, kAudioSourceKey, kAudioSourceValue, L"12");
+             RegSetString(RegRoot::CurrentUser, kChannelHandoffKey, kChannelHandoffValue, L"12");
          }},
     };
     for (const Change& c : changes) {
         c.apply();
-        g_fakeTicks += kChannelSelectPollMs;
+        g_fakeTicks += kChannelHandoffPollMs;
         EXPECT_EQ(Process(in), Samples16({0x20, 0x20})) << c.what;
     }
     // A one-character text is 4 bytes ("1" and its terminator) and reads as 0x31: both channels.
-    RegSetString(RegRoot::CurrentUser, kAudioSourceKey, kAudioSourceValue, L"1");
-    g_fakeTicks += kChannelSelectPollMs;
+    RegSetString(RegRoot::CurrentUser, kChannelHandoffKey, kChannelHandoffValue, L"1");
+    g_fakeTicks += kChannelHandoffPollMs;
     EXPECT_EQ(Process(in), in);
 }
 

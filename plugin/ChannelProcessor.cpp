@@ -119,12 +119,6 @@ void SelectFrames(uint8_t* out, const uint8_t* in, size_t frames) {
 
 }  // namespace
 
-ChannelSelect ChannelSelectFromValue(uint32_t value) {
-    if (value == ChannelLeft) return ChannelLeft;
-    if (value == ChannelRight) return ChannelRight;
-    return ChannelBoth;
-}
-
 void SelectChannel8(uint8_t* out, const uint8_t* in, size_t frames, ChannelSelect channel) {
     if (channel == ChannelBoth) {
         if (out != in) std::memmove(out, in, frames * 2);

@@ -6,17 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/ChannelHandoff.h"
+
 namespace sinjoplugin {
 
-// The channel selection published by the jukebox ("AudioSource").
-enum ChannelSelect : uint32_t {
-    ChannelBoth = 0,   // samples pass unchanged
-    ChannelLeft = 1,   // the left channel on both outputs
-    ChannelRight = 2,  // the right channel on both outputs
-};
-
-// The selection a stored value stands for: 1 left, 2 right, anything else both.
-ChannelSelect ChannelSelectFromValue(uint32_t value);
+// The channel selection published by the jukebox, and what a stored value stands for.
+using ::ChannelBoth;
+using ::ChannelLeft;
+using ::ChannelRight;
+using ::ChannelSelect;
+using ::ChannelSelectFromValue;
 
 // 8-bit stereo: `frames` frames of 2 bytes. Frame f's selected byte (in[2f] for left, in[2f+1] for
 // right) goes to out[2f] and out[2f+1].

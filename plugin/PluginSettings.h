@@ -6,11 +6,11 @@
 #include <optional>
 #include <string_view>
 
+#include "protocol/ChannelHandoff.h"
+
 namespace sinjoplugin {
 
-// Where the jukebox publishes its channel selection (HKEY_CURRENT_USER).
-constexpr const wchar_t* kAudioSourceKey = L"Software\\Nadusoft\\Sinjo\\Plugin";
-constexpr const wchar_t* kAudioSourceValue = L"AudioSource";
+// Where the jukebox publishes its channel selection: protocol/ChannelHandoff.h.
 // Where the scale factor lives (HKEY_CURRENT_USER), REG_DWORD in 16.16 fixed point.
 constexpr const wchar_t* kScaleFactorKey = L"Software\\SinjoPlugin\\DSP Plugin";
 constexpr const wchar_t* kScaleFactorValue = L"ScaleFactor";

@@ -106,10 +106,10 @@ inline uint32_t g_fakeTicks = 0;
 inline uint32_t FakeTicks() { return g_fakeTicks; }
 
 inline void SetAudioSource(uint32_t value) {
-    ASSERT_EQ(RegSetDword(RegRoot::CurrentUser, kAudioSourceKey, kAudioSourceValue, value), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetDword(RegRoot::CurrentUser, kChannelHandoffKey, kChannelHandoffValue, value), ERROR_SUCCESS);
 }
 inline void ClearPluginRegistry() {
-    RegDeleteTree(RegRoot::CurrentUser, kAudioSourceKey);
+    RegDeleteTree(RegRoot::CurrentUser, kChannelHandoffKey);
     RegDeleteTree(RegRoot::CurrentUser, kScaleFactorKey);
 }
 

@@ -17,7 +17,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Tick.h"
-#include "web/ByteString.h"
+#include "core/ByteString.h"
 
 namespace nutl {
 

@@ -4,12 +4,14 @@
 #include <climits>
 #include <random>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/ByteString.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
+#include "core/Text.h"
 #include "library/SongMan.h"
 #include "platform/CodePage.h"
 #include "platform/Tick.h"
-#include "web/ByteString.h"
+#include "protocol/SettingKeys.h"
 
 namespace {
 
@@ -83,7 +85,8 @@ const FixedTexts& Texts() {
 }
 
 int32_t PageSize() {
-    int32_t size = g_settings != nullptr ? g_settings->GetInt(L"setting:PageSize", 200) : 200;
+    int32_t size = g_settings != nullptr ? g_settings->GetInt(setting_keys::kPageSize, setting_keys::kDefaultPageSize)
+                                          : setting_keys::kDefaultPageSize;
     return size < 1 ? 1 : size;
 }
 
@@ -406,9 +409,8 @@ std::string RenderControlStatus() {
     out += "document.getElementById('audio_source').value = '";
     if (g_songMan != nullptr) out += Gbk(g_songMan->AudioSourceDisplayName());
     out += "';\n";
-    std::wstring fullScreen = g_settings != nullptr ? g_settings->Get(L"pref:FullScreen", nullptr) : L"";
-    for (auto& c : fullScreen) c = (c >= L'A' && c <= L'Z') ? c - L'A' + L'a' : c;
-    out += fullScreen == L"true" ? "document.getElementById('check_fullscreen').checked = true;\n"
+    const std::wstring fullScreen = g_settings != nullptr ? g_settings->Get(setting_keys::kFullScreen, nullptr) : L"";
+    out += EqualsAsciiNoCase(fullScreen, L"true") ? "document.getElementById('check_fullscreen').checked = true;\n"
                                  : "document.getElementById('check_fullscreen').checked = false;\n";
     out += (g_songMan != nullptr && g_songMan->random_play)
                ? "document.getElementById('random_play').style.color = 'green';\n"

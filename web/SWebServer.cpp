@@ -1,16 +1,17 @@
 #include "web/SWebServer.h"
 
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 
-#include "app/Globals.h"
-#include "app/SinjoDlg.h"
-#include "app/Settings.h"
+#include "core/ByteString.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
+#include "core/Text.h"
 #include "library/SongMan.h"
 #include "platform/CodePage.h"
 #include "platform/Gui.h"
-#include "web/ByteString.h"
+#include "protocol/Commands.h"
+#include "protocol/SettingKeys.h"
 #include "web/PageFragments.h"
 
 using nutl::HttpRequest;
@@ -18,22 +19,20 @@ using nutl::HttpResponse;
 
 namespace {
 
-int32_t AtoI(const std::string& text) { return static_cast<int32_t>(std::atoi(text.c_str())); }
-
 // Sends a command to the main window and waits until the GUI thread has run it. Fails at once when
 // there is no main window (before start-up finished, or after it closed).
-void SendCommand(unsigned code, platform::LPARAM arg) {
-    platform::HWND window = g_mainDlg != nullptr ? g_mainDlg->Handle() : nullptr;
+void SendCommand(SongManCommand code, platform::LPARAM arg) {
+    const platform::HWND window = g_mainWindow.load(std::memory_order_acquire);
     if (window == nullptr) return;
-    platform::SendMessageChecked(window, WM_SONGMAN_COMMAND, code, arg, nullptr);
-}
-
-platform::LPARAM Halves(int32_t low, int32_t high) {
-    return static_cast<platform::LPARAM>((static_cast<uint32_t>(high & 0xFFFF) << 16) |
-                                         static_cast<uint32_t>(low & 0xFFFF));
+    platform::SendMessageChecked(window, WM_SONGMAN_COMMAND, static_cast<platform::WPARAM>(code), arg, nullptr);
 }
 
 }  // namespace
+
+bool IsWebWritableSetting(std::wstring_view keyAndValue) {
+    const std::wstring_view prefix = setting_keys::kPrefPrefix;
+    return keyAndValue.size() >= prefix.size() && EqualsAsciiNoCase(keyAndValue.substr(0, prefix.size()), prefix);
+}
 
 bool IsSafeWebName(const std::string& name) {
     if (name.empty()) return false;
@@ -122,36 +121,40 @@ void SWebServer::Dispatch(HttpRequest& request, HttpResponse& response) {
 void SWebServer::ExecuteCommand(const HttpRequest& request) {
     const std::string act = request.GetParam("act");
     const std::string param = request.GetParam("param");
-    const int32_t paramNumber = AtoI(param);
-    const int32_t param2Number = AtoI(request.GetParam("param2"));
+    const int32_t paramNumber = ParseLeadingInt(param);
+    const int32_t param2Number = ParseLeadingInt(request.GetParam("param2"));
 
     if (act == "queue_song") {
         const std::wstring ids = nutl::ToWide(param, platform::CP_BIG5);
-        SendCommand(0, reinterpret_cast<platform::LPARAM>(ids.c_str()));
+        SendCommand(SongManCommand::QueueSongs, TextArgument(ids));
     } else if (act == "next") {
-        SendCommand(1, 0);
+        SendCommand(SongManCommand::Next, 0);
     } else if (act == "jump") {
-        SendCommand(2, paramNumber);
+        SendCommand(SongManCommand::Jump, paramNumber);
     } else if (act == "change_volume") {
-        SendCommand(3, paramNumber);
+        SendCommand(SongManCommand::ChangeVolume, paramNumber);
     } else if (act == "play_pause") {
-        SendCommand(4, 0);
+        SendCommand(SongManCommand::PlayPause, 0);
     } else if (act == "random_play") {
-        SendCommand(5, 0);
+        SendCommand(SongManCommand::ToggleRandomPlay, 0);
     } else if (act == "audio_source") {
         const std::wstring source = nutl::ToWide(param, platform::CP_UTF8);
-        SendCommand(6, reinterpret_cast<platform::LPARAM>(source.c_str()));
+        SendCommand(SongManCommand::SetAudioSource, TextArgument(source));
     } else if (act == "queue_up") {
-        SendCommand(8, Halves(paramNumber, param2Number));
+        SendCommand(SongManCommand::MoveQSongUp, PackQueuePosition(paramNumber, param2Number));
     } else if (act == "queue_front") {
-        SendCommand(7, Halves(paramNumber, param2Number));
+        SendCommand(SongManCommand::MoveQSongFront, PackQueuePosition(paramNumber, param2Number));
     } else if (act == "queue_remove") {
-        SendCommand(9, Halves(paramNumber, param2Number));
+        SendCommand(SongManCommand::RemoveQSong, PackQueuePosition(paramNumber, param2Number));
     } else if (act == "clear_queue") {
-        SendCommand(10, 0);
+        SendCommand(SongManCommand::ClearQueue, 0);
     } else if (act == "set_setting") {
         const std::wstring setting = nutl::ToWide(param, platform::CP_UTF8);
-        SendCommand(11, reinterpret_cast<platform::LPARAM>(setting.c_str()));
+        // A phone may change preferences only: a link that rewrote the index folder, the user folders or
+        // the port would take effect at the next start for everybody.
+        if (IsWebWritableSetting(setting)) {
+            SendCommand(SongManCommand::SetSetting, TextArgument(setting));
+        }
     }
 }
 
@@ -198,7 +201,7 @@ std::string SWebServer::BuildPage(const HttpRequest& request, const std::string&
             std::wstring listKey = query;
             listKey.push_back(L'\0');
             listKey += sortby;
-            list = m_songLists.Render(listKey, *songs, AtoI(param));
+            list = m_songLists.Render(listKey, *songs, ParseLeadingInt(param));
         }
     }
 

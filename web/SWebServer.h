@@ -12,14 +12,11 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "web/HttpServer.h"
 #include "web/SongListCache.h"
 #include "web/WebFileCache.h"
-
-// The command message that web workers send to the main window: wParam is a command code (0 to 11),
-// lParam a number, two 16-bit halves, or a pointer to a wide text that lives until the send returns.
-constexpr unsigned WM_SONGMAN_COMMAND = 0x0400 + 1;
 
 class SWebServer final : public nutl::HttpServer {
 public:
@@ -43,3 +40,8 @@ private:
 // True when a name taken from a request target may be served from the web directory: not empty, no
 // "..", no absolute path, no drive, no backslash tricks. Exposed for tests.
 bool IsSafeWebName(const std::string& name);
+
+// True when a "set_setting" text ("key=value") may be stored for a web client: only "pref:" keys (ASCII
+// letter case ignored, as the registry ignores it). The page in the main window and automation clients
+// keep full access through the automation object. Exposed for tests.
+bool IsWebWritableSetting(std::wstring_view keyAndValue);

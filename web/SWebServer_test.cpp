@@ -1,5 +1,6 @@
 // The dispatcher in-process, on a real loopback socket: busy counting during shutdown, commands when the
-// main window is gone, the empty answer without a catalogue, and the web-directory name check.
+// main window is gone, commands that carry song ids beyond 16 bits, the settings a phone may change, the
+// empty answer without a catalogue, and the web-directory name check.
 #include "web/SWebServer.h"
 
 #include <gtest/gtest.h>
@@ -9,16 +10,46 @@
 #include <memory>
 #include <thread>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
-#include "app/SinjoDlg.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
 #include "library/SongMan.h"
 #include "platform/Gui.h"
+#include "protocol/Commands.h"
 #include "tests/support/SinjoProcess.h"
 
 namespace {
 
 using e2e::HttpClient;
+
+// Stands in for the main window: a window on this (the GUI) thread that hands WM_SONGMAN_COMMAND to the
+// catalogue, published where the web server looks for it.
+class CommandWindow {
+public:
+    CommandWindow()
+        : hwnd_(platform::CreateWindowHandle(
+              [](platform::HWND, platform::UINT message, platform::WPARAM wParam, platform::LPARAM lParam) {
+                  if (message != WM_SONGMAN_COMMAND || g_songMan == nullptr) return platform::LRESULT{0};
+                  return static_cast<platform::LRESULT>(g_songMan->Control(static_cast<int>(wParam), lParam));
+              })) {
+        g_mainWindow = hwnd_;
+    }
+    ~CommandWindow() {
+        g_mainWindow = nullptr;
+        if (platform::IsWindow(hwnd_)) platform::DestroyWindow(hwnd_);
+    }
+    void Destroy() { platform::DestroyWindow(hwnd_); }
+
+private:
+    platform::HWND hwnd_;
+};
+
+// Sends a request from a worker and runs the GUI thread (this one) until the answer is back.
+std::string GetPumping(uint16_t port, const std::string& target) {
+    auto reply = std::async(std::launch::async, [&] { return HttpClient(port).Get(target).body; });
+    EXPECT_TRUE(platform::PumpMessagesUntil(
+        [&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000));
+    return reply.get();
+}
 
 class SWebServerTest : public ::testing::Test {
 protected:
@@ -37,7 +68,7 @@ protected:
     void TearDown() override {
         if (server_) server_->Stop(10000);
         server_.reset();
-        g_mainDlg = nullptr;
+        g_mainWindow = nullptr;
         g_songMan = nullptr;
         g_settings = nullptr;
     }
@@ -70,10 +101,8 @@ TEST_F(SWebServerTest, StopWaitsForARequestInProgress) {
 }
 
 TEST_F(SWebServerTest, CommandWithoutMainWindowFailsAtOnceAndAnswersOk) {
-    SinjoDlg dialog;
-    ASSERT_TRUE(dialog.Create());
-    g_mainDlg = &dialog;
-    dialog.Destroy();  // the window is gone; the object is still there, as during shutdown
+    CommandWindow window;
+    window.Destroy();  // the window is gone while its handle is still published, as during shutdown
     HttpClient client(port_);
     const auto start = std::chrono::steady_clock::now();
     const e2e::HttpReply reply = client.Get("/control?act=next", 3000);
@@ -82,16 +111,66 @@ TEST_F(SWebServerTest, CommandWithoutMainWindowFailsAtOnceAndAnswersOk) {
 }
 
 TEST_F(SWebServerTest, CommandRunsOnTheGuiThreadBeforeOkGoesOut) {
-    SinjoDlg dialog;
-    ASSERT_TRUE(dialog.Create());
-    g_mainDlg = &dialog;
+    CommandWindow window;
     ASSERT_FALSE(songMan_->random_play);
-    auto reply = std::async(std::launch::async, [&] { return HttpClient(port_).Get("/control?act=random_play").body; });
     // The GUI thread (this one) runs the command while the worker waits for it.
-    ASSERT_TRUE(platform::PumpMessagesUntil(
-        [&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000));
-    EXPECT_EQ(reply.get(), "OK");
+    EXPECT_EQ(GetPumping(port_, "/control?act=random_play"), "OK");
     EXPECT_TRUE(songMan_->random_play);
+}
+
+TEST_F(SWebServerTest, QueueCommandsCarrySongIdsBeyondSixteenBits) {
+    // A catalogue of more than 65,536 songs; the queue holds two songs with large ids behind the one playing.
+    constexpr int32_t kSongs = 70'000;
+    for (int32_t id = 0; id < kSongs; ++id) {
+        Song* song = new Song();
+        song->id = id;
+        songMan_->songs.push_back(song);
+    }
+    auto queueIds = [&] {
+        std::vector<int32_t> ids;
+        for (const Song* song : songMan_->queue) ids.push_back(song->id);
+        return ids;
+    };
+    songMan_->queue = {songMan_->songs[0], songMan_->songs[65'537], songMan_->songs[69'999]};
+    CommandWindow window;
+    GetPumping(port_, "/control?act=queue_up&param=2&param2=69999");
+    EXPECT_EQ(queueIds(), (std::vector<int32_t>{0, 69'999, 65'537}));
+    GetPumping(port_, "/control?act=queue_front&param=2&param2=65537");
+    EXPECT_EQ(queueIds(), (std::vector<int32_t>{0, 65'537, 69'999}));
+    // An id that only agrees in its low 16 bits is another song: nothing moves.
+    GetPumping(port_, "/control?act=queue_remove&param=2&param2=4463");  // 69999 - 65536
+    EXPECT_EQ(queueIds(), (std::vector<int32_t>{0, 65'537, 69'999}));
+    GetPumping(port_, "/control?act=queue_remove&param=2&param2=69999");
+    EXPECT_EQ(queueIds(), (std::vector<int32_t>{0, 65'537}));
+    songMan_->queue.clear();
+}
+
+TEST_F(SWebServerTest, APhoneMayChangePreferencesOnly) {
+    CommandWindow window;
+    struct Case {
+        const char* param;    // the set_setting text, URL-encoded as a link would carry it
+        const wchar_t* key;   // where it would land
+        const wchar_t* value;
+        bool stored;
+    };
+    const Case cases[] = {
+        {"pref:FullScreen=true", L"pref:FullScreen", L"true", true},
+        {"PREF:Theme=dark", L"PREF:Theme", L"dark", true},
+        {"setting:MtvIndexDir=/", L"setting:MtvIndexDir", L"/", false},
+        {"setting:UserMtvRootDir=%2F", L"setting:UserMtvRootDir", L"/", false},
+        {"SETTING:WebServerPort=1", L"SETTING:WebServerPort", L"1", false},
+        {"perf:LoadArtists=0", L"perf:LoadArtists", L"0", false},
+        {"pre:x=1", L"pre:x", L"1", false},
+        {"%20pref:x=1", L" pref:x", L"1", false},
+    };
+    for (const Case& c : cases) {
+        const std::wstring before = settings_->Get(c.key, L"before");
+        EXPECT_EQ(GetPumping(port_, std::string("/control?act=set_setting&param=") + c.param), "OK") << c.param;
+        EXPECT_EQ(settings_->Get(c.key, nullptr), c.stored ? std::wstring(c.value) : before) << c.param;
+    }
+    EXPECT_EQ(settings_->Get(L"pref:FullScreen", nullptr), L"true");
+    EXPECT_TRUE(IsWebWritableSetting(L"pref:"));
+    EXPECT_FALSE(IsWebWritableSetting(L"pref"));
 }
 
 TEST_F(SWebServerTest, NoCatalogueGivesAnEmptyResponse) {

@@ -2,9 +2,10 @@
 
 #include <string_view>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
 #include "library/SongMan.h"
+#include "protocol/SettingKeys.h"
 #include "web/PageFragments.h"
 
 namespace {
@@ -33,8 +34,8 @@ std::string SongListCache::Render(const std::wstring& listKey, const std::vector
     AppendField(key, std::to_wstring(layout.page));
     AppendField(key, std::to_wstring(layout.pageSize));
     if (g_settings != nullptr) {
-        AppendField(key, g_settings->Get(L"setting:MtvRootDir", nullptr));
-        AppendField(key, g_settings->Get(L"setting:NaduMtvRootDir", nullptr));
+        AppendField(key, g_settings->Get(setting_keys::kMtvRootDir, nullptr));
+        AppendField(key, g_settings->Get(setting_keys::kNaduMtvRootDir, nullptr));
     }
     AppendField(key, std::to_wstring(songs.size()));
     key.append(listKey);

@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "platform/FileSystem.h"
-#include "web/ByteString.h"
+#include "core/ByteString.h"
 
 bool WebFileCache::Examine(const std::wstring& path, Stamp* stamp) {
     platform::FileInfo info;

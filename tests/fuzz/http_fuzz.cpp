@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "web/ByteString.h"
+#include "core/ByteString.h"
 #include "web/HttpServer.h"
 
 namespace {

@@ -1,38 +1,20 @@
-#include "player/AudioSource.h"
+// The audio source of SongMan: the user's choice of channel, kept in audio_source and in
+// "pref:AudioSource", and its hand-off to the channel plug-in for the song that plays.
+//
+// GUI thread. The catalogue lock guards audio_source and current_song; it is never held while the
+// registry is written or a message box shows (a message box runs a nested loop, and no web worker may be
+// kept waiting behind it).
+#include <mutex>
 
-#include "app/Globals.h"
-#include "app/Settings.h"
+#include "core/Globals.h"
+#include "core/Settings.h"
+#include "library/AudioSource.h"
 #include "library/Records.h"
 #include "library/SongMan.h"
 #include "platform/Dialogs.h"
 #include "platform/Registry.h"
-
-namespace {
-
-// Rows: audio source code. Columns: stereo_karaoke, left_karaoke, right_karaoke, unknown/other.
-constexpr ChannelSelect kChannelTable[kAudioSourceCount][4] = {
-    /* karaoke  */ {ChannelBoth, ChannelLeft, ChannelRight, ChannelLeft},
-    /* original */ {ChannelBoth, ChannelRight, ChannelLeft, ChannelRight},
-    /* left     */ {ChannelLeft, ChannelLeft, ChannelLeft, ChannelLeft},
-    /* right    */ {ChannelRight, ChannelRight, ChannelRight, ChannelRight},
-    /* stereo   */ {ChannelBoth, ChannelBoth, ChannelBoth, ChannelBoth},
-};
-
-}  // namespace
-
-ChannelSelect ChooseChannel(int32_t audioSource, int32_t audioType) {
-    if (audioSource < 0 || audioSource >= kAudioSourceCount) {
-        return ChannelBoth;
-    }
-    int column = 3;
-    switch (audioType) {
-    case stereo_karaoke: column = 0; break;
-    case left_karaoke: column = 1; break;
-    case right_karaoke: column = 2; break;
-    default: column = 3; break;
-    }
-    return kChannelTable[audioSource][column];
-}
+#include "protocol/ChannelHandoff.h"
+#include "protocol/SettingKeys.h"
 
 int32_t SongMan::ParseAudioSource(const std::wstring& name) {
     for (int32_t code = 0; code < kAudioSourceCount; ++code) {
@@ -50,7 +32,7 @@ void SongMan::SetAudioSource(const std::wstring& name) {
     }
     // Kept as given, even an unknown name: it parses to "karaoke" again at the next start.
     if (g_settings != nullptr) {
-        g_settings->Set(L"pref:AudioSource", name);
+        g_settings->Set(setting_keys::kAudioSource, name);
     }
     PublishAudioSource();
 }
@@ -74,12 +56,12 @@ void SongMan::PublishAudioSource() {
     }
     // The registry write and any message box happen without the catalogue lock: a message box runs
     // a nested loop, and no web worker may be kept waiting behind it.
-    if (platform::RegCreateKey(platform::RegRoot::CurrentUser, kAudioSourceRegistryKey) != platform::ERROR_SUCCESS) {
+    if (platform::RegCreateKey(platform::RegRoot::CurrentUser, kChannelHandoffKey) != platform::ERROR_SUCCESS) {
         platform::MessageBox(nullptr, L"Failed to create registry key", L"Sinjo",
                              platform::MB_OK | platform::MB_ICONEXCLAMATION);
         return;
     }
-    if (platform::RegSetDword(platform::RegRoot::CurrentUser, kAudioSourceRegistryKey, kAudioSourceRegistryValue,
+    if (platform::RegSetDword(platform::RegRoot::CurrentUser, kChannelHandoffKey, kChannelHandoffValue,
                               channel) != platform::ERROR_SUCCESS) {
         platform::MessageBox(nullptr, L"Failed to set registry value", L"Sinjo",
                              platform::MB_OK | platform::MB_ICONEXCLAMATION);

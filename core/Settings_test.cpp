@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
@@ -70,7 +70,7 @@ TEST(SettingsHelpers, FormatIntAndProgramIdentity) {
     EXPECT_EQ(FormatInt(-8080), L"-8080");
     EXPECT_EQ(FormatInt(INT32_MIN), L"-2147483648");
     EXPECT_EQ(GetProgramPath(), platform::ProgramPath());
-    EXPECT_EQ(Settings::DefaultApplicationName(), L"app_tests");
+    EXPECT_EQ(Settings::DefaultApplicationName(), L"core_tests");
     EXPECT_EQ(Settings(L"Sinjo").OptionsKey(), L"Software\\Nadusoft\\Sinjo\\Options");
 }
 

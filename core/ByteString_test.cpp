@@ -1,4 +1,4 @@
-#include "web/ByteString.h"
+#include "core/ByteString.h"
 
 #include <gtest/gtest.h>
 

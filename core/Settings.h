@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "core/Text.h"  // Split, one of the store's shared operations
+
 class Settings {
 public:
     // appName: the profile name; by default the executable's file name without extension.
@@ -60,9 +62,6 @@ std::wstring FormatInt(int32_t value);
 std::wstring GetProgramPath();
 // The text before the last "\" or "/"; a separator just before it is dropped too; "" without one.
 std::wstring GetDirectoryPart(const std::wstring& path);
-// Cuts `text` at every delimiter character, skipping empty pieces; appends the pieces to `list` and
-// returns the list's size afterwards.
-size_t Split(const std::wstring& text, const wchar_t* delimiters, std::vector<std::wstring>& list);
 
 // Notes the tick count when made; when it ends, stores the elapsed milliseconds under `key` in the
 // given store (nothing when the store is null).

@@ -2,14 +2,15 @@
 // the channel selection the audio plug-in plays.
 //
 // The source names and display names are the tables of library/Records.h (kAudioSourceNames,
-// kAudioSourceDisplayNames). SongMan keeps the chosen code (audio_source) and publishes the channel as
-// the REG_DWORD "AudioSource" under HKEY_CURRENT_USER\Software\Nadusoft\Sinjo\Plugin, where the plug-in
-// polls it; those SongMan methods live in AudioSource.cpp.
+// kAudioSourceDisplayNames). SongMan keeps the chosen code (audio_source) and publishes the channel where
+// the plug-in polls it (protocol/ChannelHandoff.h); those SongMan methods live in SongManAudio.cpp.
 //
 // Everything declared here is constant data or a pure function; callable from any thread.
 #pragma once
 
 #include <cstdint>
+
+#include "protocol/ChannelHandoff.h"
 
 // Audio source codes (SongMan::audio_source), indexes into kAudioSourceNames.
 constexpr int32_t kAudioSourceKaraoke = 0;
@@ -17,17 +18,6 @@ constexpr int32_t kAudioSourceOriginal = 1;
 constexpr int32_t kAudioSourceLeft = 2;
 constexpr int32_t kAudioSourceRight = 3;
 constexpr int32_t kAudioSourceStereo = 4;
-
-// The channel selection the plug-in reads.
-enum ChannelSelect : uint32_t {
-    ChannelBoth = 0,   // samples pass unchanged
-    ChannelLeft = 1,   // the left channel on both outputs
-    ChannelRight = 2,  // the right channel on both outputs
-};
-
-// Where the selection is published (HKEY_CURRENT_USER).
-inline constexpr const wchar_t* kAudioSourceRegistryKey = L"Software\\Nadusoft\\Sinjo\\Plugin";
-inline constexpr const wchar_t* kAudioSourceRegistryValue = L"AudioSource";
 
 // The channel for an audio source and a song's audio type (0 unknown, 1 stereo_karaoke,
 // 2 left_karaoke, 3 right_karaoke; any other type counts as unknown). A source outside 0..4 gives

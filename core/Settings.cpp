@@ -1,40 +1,20 @@
-#include "app/Settings.h"
+#include "core/Settings.h"
 
+#include "core/Text.h"
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
 #include "platform/Tick.h"
+#include "protocol/SettingKeys.h"
 
 #include <climits>
 #include <utility>
 
 namespace {
 
-const wchar_t kUserMtvExtKey[] = L"setting:UserMtvExt";
-const wchar_t kDefaultUserMtvExt[] = L"mp3,avi,dat,wmv,wma,rmvb";
-
-wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
-
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // The program folder: the folder part of the running program's path.
 std::wstring ProgramFolder() { return GetDirectoryPart(GetProgramPath()); }
-
-// The leading decimal integer of a text, as atoi reads it: leading white space, an optional sign,
-// digits; 0 without digits. A number beyond the 32-bit range is clamped to its nearest end instead
-// of overflowing.
-int32_t LeadingInt(const std::wstring& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == L' ' || (text[i] >= L'\t' && text[i] <= L'\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
-    int64_t magnitude = 0;
-    const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
-    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-        magnitude = magnitude * 10 + (text[i] - L'0');
-        if (magnitude > limit) magnitude = limit;  // keep reading the digits, never overflow
-    }
-    return static_cast<int32_t>(negative ? -magnitude : magnitude);
-}
 
 }  // namespace
 
@@ -51,18 +31,6 @@ std::wstring GetDirectoryPart(const std::wstring& path) {
     size_t end = sep;
     if (end > 0 && IsSeparator(path[end - 1])) --end;  // "C:\Prog\\Sinjo.exe" -> "C:\Prog"
     return path.substr(0, end);
-}
-
-size_t Split(const std::wstring& text, const wchar_t* delimiters, std::vector<std::wstring>& list) {
-    const std::wstring_view delims = delimiters != nullptr ? delimiters : L"";
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = start;
-        while (end < text.size() && delims.find(text[end]) == std::wstring_view::npos) ++end;
-        if (end > start) list.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return list.size();
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -102,7 +70,7 @@ std::wstring Settings::Get(const std::wstring& key, const wchar_t* def) {
 
 int32_t Settings::GetInt(const std::wstring& key, int32_t def) {
     const std::wstring def_text = FormatInt(def);
-    return LeadingInt(Get(key, def_text.c_str()));
+    return ParseLeadingInt(Get(key, def_text.c_str()));
 }
 
 void Settings::Set(const std::wstring& key, const std::wstring& value) {
@@ -112,17 +80,17 @@ void Settings::Set(const std::wstring& key, const std::wstring& value) {
 
 void Settings::Load() {
     const std::wstring programFolder = ProgramFolder();
-    Get(L"pref:FullScreen", L"false");
-    Get(L"setting:MtvRootDir", L"C:\\Mtv");
-    Get(L"setting:NaduMtvRootDir", L"C:\\NaduMtv");
-    const std::wstring indexDir = programFolder + L"\\mtvindex";
-    Get(L"setting:MtvIndexDir", indexDir.c_str());
+    Get(setting_keys::kFullScreen, setting_keys::kDefaultFullScreen);
+    Get(setting_keys::kMtvRootDir, setting_keys::kDefaultMtvRootDir);
+    Get(setting_keys::kNaduMtvRootDir, setting_keys::kDefaultNaduMtvRootDir);
+    const std::wstring indexDir = programFolder + L"\\" + setting_keys::kMtvIndexFolderName;
+    Get(setting_keys::kMtvIndexDir, indexDir.c_str());
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         htmlFolder = programFolder + L"\\html";
     }
     std::vector<std::wstring> exts;
-    Split(GetUserMtvExt(), L", ;", exts);
+    Split(GetUserMtvExt(), setting_keys::kUserMtvExtDelimiters, exts);
     std::lock_guard<std::mutex> lock(m_mutex);
     userMtvExts = std::move(exts);  // a second Load replaces the list rather than doubling it
 }
@@ -143,29 +111,26 @@ std::wstring Settings::GetHtmlPath(const std::wstring& name) const {
 }
 
 std::wstring Settings::GetMtvPath(const std::wstring& relative) {
-    return Get(L"setting:MtvRootDir", nullptr) + L"\\" + relative;
+    return Get(setting_keys::kMtvRootDir, nullptr) + L"\\" + relative;
 }
 
 std::wstring Settings::GetNaduMtvPath(const std::wstring& relative) {
-    return Get(L"setting:NaduMtvRootDir", nullptr) + L"\\" + relative;
+    return Get(setting_keys::kNaduMtvRootDir, nullptr) + L"\\" + relative;
 }
 
-std::wstring Settings::GetMtvIndexDir() { return Get(L"setting:MtvIndexDir", nullptr); }
+std::wstring Settings::GetMtvIndexDir() { return Get(setting_keys::kMtvIndexDir, nullptr); }
 
-std::wstring Settings::GetUserMtvExt() { return Get(kUserMtvExtKey, kDefaultUserMtvExt); }
+std::wstring Settings::GetUserMtvExt() { return Get(setting_keys::kUserMtvExt, setting_keys::kDefaultUserMtvExt); }
 
 bool Settings::IsUserMtvExt(const std::wstring& ext) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (const std::wstring& candidate : userMtvExts) {
-        if (candidate.size() != ext.size()) continue;
-        bool same = true;
-        for (size_t i = 0; same && i < ext.size(); ++i) same = AsciiLower(candidate[i]) == AsciiLower(ext[i]);
-        if (same) return true;
+        if (EqualsAsciiNoCase(candidate, ext)) return true;
     }
     return false;
 }
 
-int32_t Settings::GetWebServerPort() { return GetInt(L"setting:WebServerPort", 8080); }
+int32_t Settings::GetWebServerPort() { return GetInt(setting_keys::kWebServerPort, setting_keys::kDefaultWebServerPort); }
 
 std::wstring Settings::HtmlFolder() const {
     std::lock_guard<std::mutex> lock(m_mutex);
