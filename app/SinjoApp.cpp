@@ -1,10 +1,11 @@
 #include "app/SinjoApp.h"
 
 #include <cstdio>
-#include <strings.h>
+#include <string_view>
 
 #include "core/Globals.h"
 #include "core/Settings.h"
+#include "core/Text.h"
 #include "app/SinjoDlg.h"
 #include "library/SongMan.h"
 #include "platform/CodePage.h"
@@ -19,14 +20,14 @@ SinjoApp::Mode SinjoApp::ParseCommandLine(const std::vector<std::string>& args) 
     Mode shell = Mode::normal;
     for (const std::string& arg : args) {
         if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-')) continue;  // file names: no effect
-        const char* name = arg.c_str() + 1;
-        if (strcasecmp(name, "Regserver") == 0 || strcasecmp(name, "Register") == 0) {
+        const std::string_view name = std::string_view(arg).substr(1);
+        if (EqualsAsciiNoCase(name, "Regserver") || EqualsAsciiNoCase(name, "Register")) {
             shell = Mode::register_server;
-        } else if (strcasecmp(name, "Unregserver") == 0 || strcasecmp(name, "Unregister") == 0) {
+        } else if (EqualsAsciiNoCase(name, "Unregserver") || EqualsAsciiNoCase(name, "Unregister")) {
             shell = Mode::unregister_server;
-        } else if (strcasecmp(name, "Embedding") == 0) {
+        } else if (EqualsAsciiNoCase(name, "Embedding")) {
             embedding = true;
-        } else if (strcasecmp(name, "Automation") == 0) {
+        } else if (EqualsAsciiNoCase(name, "Automation")) {
             automation = true;
         }
     }

@@ -50,6 +50,9 @@ template <class T>
 void FileEnumerater<T>::OnEnterDirectory(const T&) {}
 
 template <class T>
+void FileEnumerater<T>::OnUnsafeName(const T&, const T&, bool, uint64_t) {}
+
+template <class T>
 bool FileEnumerater<T>::EnumDirectory(const T& dir) {
     if (m_depth == 0 && !m_running) m_entered.clear();
 
@@ -67,6 +70,13 @@ bool FileEnumerater<T>::EnumDirectory(const T& dir) {
     for (const platform::FileInfo& entry : entries) {
         if (stop) break;
         if (entry.name == L"." || entry.name == L"..") continue;
+        // Path text reads "\\" as a separator, so a name on disk that holds one ("..\\..", made on
+        // purpose or by a copy from another system) would lead the walk out of this folder.
+        if (entry.name.find(L'\\') != std::wstring::npos) {
+            OnUnsafeName(dir, entry.name, (entry.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0,
+                         entry.writeTime);
+            continue;
+        }
         const T full = JoinPath(dir, entry.name);
         if (!(entry.attributes & platform::FILE_ATTRIBUTE_DIRECTORY)) {
             OnFile(full, static_cast<uint32_t>(entry.size), entry.attributes, entry.creationTime,
@@ -85,7 +95,14 @@ template class FileEnumerater<std::wstring>;
 
 void FileFinder2::OnFile(const std::wstring& path, uint32_t, uint32_t, uint64_t, uint64_t,
                          uint64_t write_time) {
-    if (results != nullptr) results->push_back(FoundFile{path, write_time});
+    if (results == nullptr) return;
+    const size_t slash = path.find_last_of(L"\\/");
+    results->push_back(FoundFile{path, write_time, slash == std::wstring::npos ? path : path.substr(slash + 1), false});
+}
+
+void FileFinder2::OnUnsafeName(const std::wstring& dir, const std::wstring& name, bool is_directory,
+                               uint64_t write_time) {
+    if (results != nullptr && !is_directory) results->push_back(FoundFile{JoinPath(dir, name), write_time, name, true});
 }
 
 void FindFiles(const std::wstring& dir, bool recursive, std::vector<FoundFile>* results) {

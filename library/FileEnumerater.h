@@ -54,6 +54,11 @@ public:
     // entered again and OnEnterDirectory is not called).
     virtual bool EnumDirectory(const T& dir);
 
+    // Called instead of OnFile or a descent for an entry whose name holds a "\": path text reads it as a
+    // separator, so the joined path would lead out of `dir` ("..\..\x"). Such entries are never walked;
+    // this hook only lets a subclass say so. Does nothing by default.
+    virtual void OnUnsafeName(const T& dir, const T& name, bool is_directory, uint64_t write_time);
+
     // Joins two path texts with "\" unless the first ends with, or the second begins with, a separator;
     // an empty side gives the other. "/" counts as a separator as well, so that a POSIX root written
     // with a trailing slash gives the same paths as one without.
@@ -79,9 +84,12 @@ extern template class FileEnumerater<std::wstring>;
 struct FoundFile {
     std::wstring path;
     uint64_t write_time = 0;  // 100-ns file time; compared as an unsigned number
+    std::wstring name;        // the entry's own name (the last component of path, unless unsafe)
+    bool unsafe = false;      // a name holding "\": listed so it can be reported, never to be opened
 };
 
-// Collects every file visited into `results` (when not null), in visiting order.
+// Collects every file visited into `results` (when not null), in visiting order, and also the files whose
+// names hold a "\", marked unsafe.
 class FileFinder2 final : public nutl::FileEnumerater<std::wstring> {
 public:
     FileFinder2(std::vector<std::wstring>* roots_, bool recursive_, std::vector<FoundFile>* results_)
@@ -89,10 +97,12 @@ public:
 
     void OnFile(const std::wstring& path, uint32_t size, uint32_t attributes, uint64_t creation_time,
                 uint64_t access_time, uint64_t write_time) override;
+    void OnUnsafeName(const std::wstring& dir, const std::wstring& name, bool is_directory,
+                      uint64_t write_time) override;
 
     std::vector<FoundFile>* results;  // not owned; may be null
 };
 
 // Walks `dir` (with or without its subdirectories) and appends every file found to `results` (may be
-// null), in visiting order.
+// null), in visiting order; files with a "\" in their names come marked unsafe.
 void FindFiles(const std::wstring& dir, bool recursive, std::vector<FoundFile>* results);

@@ -204,13 +204,26 @@ TEST(FileEnumeraterTest, LinkLoopsEndAndLinkedFoldersCountOnce) {
 }
 
 TEST(FileEnumeraterTest, UnreadableFolderIsSkipped) {
-    if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
     const fs::path dir = MakeTempDir();
     Touch(dir / "ok.mp3");
     Touch(dir / "locked" / "hidden.mp3");
-    fs::permissions(dir / "locked", fs::perms::none);
+    const std::string locked = (dir / "locked").string();
+    platform::SetAccessHook([&](const std::string& native) { return native != locked; });
     EXPECT_EQ(Walk({W(dir)}), std::vector<std::wstring>{W(dir) + L"\\ok.mp3"});
-    fs::permissions(dir / "locked", fs::perms::owner_all);
+    platform::SetAccessHook(nullptr);
+    fs::remove_all(dir);
+}
+
+// Names on disk may hold a backslash, which path text reads as a separator: joined as they are, a folder
+// named "..\x" would take the walk out of the folder it was asked to walk. Such names are passed over.
+TEST(FileEnumeraterTest, NamesWithBackslashesNeverLeadOutOfTheFolder) {
+    const fs::path dir = MakeTempDir();
+    Touch(dir / "outside.mp3");
+    Touch(dir / "other" / "elsewhere.mp3");
+    Touch(dir / "user" / "mine.mp3");
+    Touch(dir / "user" / "..\\outside.mp3");                   // a file whose name climbs out
+    fs::create_directory(dir / "user" / "..\\other");          // a folder whose name climbs out
+    EXPECT_EQ(Walk({W(dir / "user")}), std::vector<std::wstring>{W(dir / "user") + L"\\mine.mp3"});
     fs::remove_all(dir);
 }
 
@@ -232,7 +245,12 @@ TEST(FindFilesTest, RecordsPathsAndWriteTimes) {
     FindFiles(W(dir), true, &deep);
     EXPECT_EQ(deep.size(), 2u);
 
-    FindFiles(W(dir), true, nullptr);  // visits and records nothing, without harm
+    // Without a results list the walk still runs and records nothing; FindFiles must not write anywhere.
+    Touch(dir / "sub" / "three.avi");
+    FindFiles(W(dir), true, nullptr);
+    std::vector<FoundFile> after;
+    FindFiles(W(dir), true, &after);
+    EXPECT_EQ(after.size(), 3u);
     fs::remove_all(dir);
 }
 

@@ -1,11 +1,9 @@
 #include "library/RenameTool.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <vector>
 
+#include "core/ByteString.h"
 #include "core/Globals.h"
 #include "core/Settings.h"
 #include "library/FileEnumerater.h"
@@ -36,13 +34,6 @@ bool AllDigits(std::wstring_view text) {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-// The last path component ("\" and "/" both separate).
-std::wstring LastComponent(const std::wstring& path) {
-    size_t i = path.size();
-    while (i > 0 && !IsSeparator(path[i - 1])) --i;
-    return path.substr(i);
-}
-
 // A name part that can stand in a file name inside the album folder: it must not name another folder
 // (a separator, or "." / ".." which become path components once the extension is missing) and must not
 // hold a zero character, which would cut the name short.
@@ -64,31 +55,6 @@ std::wstring TrackText(const std::wstring& line, const std::wstring& key, const 
 
 bool SameFile(const std::wstring& a, const std::wstring& b) {
     return a == b || platform::NativePath(a) == platform::NativePath(b);
-}
-
-// Reads a whole file by path text; false when it cannot be opened or read.
-bool ReadWholeFile(const std::wstring& path, std::string* out) {
-    FILE* file = platform::OpenFile(path, "rb");
-    if (file == nullptr) return false;
-    out->clear();
-    char buffer[8192];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) out->append(buffer, got);
-    const bool ok = ferror(file) == 0;
-    fclose(file);
-    return ok;
-}
-
-// Opens the log for writing, emptying it, without following a symbolic link at its place.
-FILE* OpenLogFile(const std::wstring& path) {
-    if (path.empty()) return nullptr;
-    const std::string native = platform::NativePath(path);
-    if (native.empty()) return nullptr;
-    const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
-    FILE* file = fdopen(fd, "wb");
-    if (file == nullptr) close(fd);
-    return file;
 }
 
 }  // namespace
@@ -153,7 +119,8 @@ std::wstring MakeRenameLogPath() {
 }
 
 RenameLog::RenameLog(const std::wstring& path)
-    : m_path(path), m_file(OpenLogFile(path)), m_opened(m_file != nullptr) {}
+    : m_path(path), m_file(path.empty() ? nullptr : platform::OpenRegularFileForWriting(path)),
+      m_opened(m_file != nullptr) {}
 
 RenameLog::~RenameLog() { Close(); }
 
@@ -210,7 +177,7 @@ void RenameAlbumFiles(RenameLog& log, const std::wstring& dir, const Album& albu
 
     for (size_t i = 0; i < files.size(); ++i) {
         const std::wstring& path = files[i].path;
-        const std::wstring oldName = LastComponent(path);
+        const std::wstring& oldName = files[i].name;
         if (i >= album.songs.size()) {
             log.Write(L"IGNORE: file name: " + oldName + L"\n");
             continue;
@@ -222,7 +189,8 @@ void RenameAlbumFiles(RenameLog& log, const std::wstring& dir, const Album& albu
         if (dot != std::wstring::npos) newName += oldName.substr(dot);
         const std::wstring newPath = nutl::FileEnumerater<std::wstring>::JoinPath(dir, newName);
 
-        const bool usable = !track.name.empty() && IsUsableNamePart(track.name) &&
+        // A file whose own name holds a "\\" is never touched: its path text would name another file.
+        const bool usable = !files[i].unsafe && !track.name.empty() && IsUsableNamePart(track.name) &&
                             IsUsableNamePart(track.artist) && newPath.size() <= kMaxNewPath;
         bool done = false;
         if (usable) done = SameFile(path, newPath) || platform::MoveFileNoReplace(path, newPath);
@@ -266,7 +234,7 @@ std::wstring SongMan::RenameFolder(const std::wstring& folder, const std::wstrin
     // What the file holds is the answer; when it cannot be read back (or was never opened) the text
     // written during this run is.
     std::string content;
-    if (!log.Opened() || !ReadWholeFile(rename_log_path, &content)) content = log.Written();
+    if (!log.Opened() || !nutl::ReadWholeFile(rename_log_path, &content)) content = log.Written();
     if (log.Opened()) platform::ShellOpen(rename_log_path);
     return platform::MultiByteToWide(platform::CP_GBK, content);
 }

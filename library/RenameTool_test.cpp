@@ -310,6 +310,20 @@ TEST_F(RenameToolTest, NamesThatWouldLeaveTheFolderAreRefused) {
     EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 1);  // only album/
 }
 
+// A name on disk holding "\\" reads as a path that climbs out of the folder: "..\\x.avi" would move the
+// neighbouring x.avi into the album. Such a file takes its track's place and is refused.
+TEST_F(RenameToolTest, AFileNamedWithABackslashIsRefused) {
+    WriteBytes(root_ / "x.avi", "neighbour");
+    AddFile("..\\x.avi", "planted", 1'600'000'000);
+    AddFile("b.avi", "second", 1'600'000'001);
+    EXPECT_EQ(Rename(L"A: One\nB: Two"), L"\nWorking album: " + Dir() +
+                                            L"\nERROR: failed to rename ..\\x.avi to A-One.avi\n"
+                                            L"SUCCESS: renamed b.avi to B-Two.avi\n");
+    EXPECT_EQ(ReadBytes(root_ / "x.avi"), "neighbour");
+    EXPECT_EQ(Files().count("A-One.avi"), 0u);
+    fs::remove(root_ / "x.avi");
+}
+
 TEST_F(RenameToolTest, ExtensionsTiesLongNamesAndSubfolders) {
     fs::create_directories(dir_ / "nested");
     WriteBytes(dir_ / "nested" / "inner.avi", "inner");  // not a file of this folder: never a track
@@ -382,6 +396,24 @@ TEST_F(RenameToolTest, UnopenableLogGoesToStandardOutput) {
     EXPECT_EQ(text, expected);
     EXPECT_EQ(out, platform::ToUtf8(expected));
     EXPECT_TRUE(opened_.empty());  // there is no file to show
+}
+
+// Something planted where the log goes that is not a plain file (here a FIFO that somebody reads) is not
+// written to and does not hold the tool up; the log goes to standard output instead.
+TEST_F(RenameToolTest, ALogPathThatIsNotAPlainFileIsRefused) {
+    const fs::path fifo = root_ / "planted.TXT";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    man_.rename_log_path = Wide(fifo);
+    opened_.clear();
+    testing::internal::CaptureStdout();
+    man_.RenameFolder(Dir(), L"break");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "No album info loaded");
+    char byte = 0;
+    EXPECT_LE(read(reader, &byte, 1), 0) << "the log was written into the FIFO";
+    EXPECT_TRUE(opened_.empty());
+    close(reader);
 }
 
 TEST_F(RenameToolTest, LogDoesNotFollowALinkAndIsNeverATrack) {

@@ -49,15 +49,32 @@ TEST(AutoReleaseListTest, EveryRemovalDeletes) {
     EXPECT_EQ(Tracked::live, 0);  // destroying the list deletes what is left
 }
 
+// A list of records that counts its own instances.
+struct TrackedList : std::vector<Tracked*> {
+    static int live;
+    TrackedList() { ++live; }
+    ~TrackedList() { --live; }
+};
+int TrackedList::live = 0;
+
 TEST(AutoReleaseListTest, ListOfListsDeletesTheListsNotTheRecords) {
-    Song a, b;
+    Tracked::live = 0;
+    TrackedList::live = 0;
+    auto* a = new Tracked;
+    auto* b = new Tracked;
     {
-        autoreleaselist<std::vector<Song*>> lists;
+        autoreleaselist<TrackedList> lists;
         lists.resize(4, nullptr);
-        lists[2] = new std::vector<Song*>{&a, &b};
+        lists[1] = new TrackedList;
+        lists[2] = new TrackedList;
+        lists[2]->assign({a, b});
+        lists[1]->assign({b});
+        EXPECT_EQ(TrackedList::live, 2);
     }
-    a.name = L"still alive";  // ASan would flag a delete of the songs
-    EXPECT_EQ(a.name, L"still alive");
+    EXPECT_EQ(TrackedList::live, 0);  // the lists went with their owner
+    EXPECT_EQ(Tracked::live, 2);      // the records they pointed to did not
+    delete a;
+    delete b;
 }
 
 TEST(QueryCacheTest, EvictsOldestAndOwnsLists) {

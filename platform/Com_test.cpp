@@ -39,6 +39,27 @@ TEST(Hresult, SuccessFailureAndSystemErrors) {
     EXPECT_EQ(FormatHresult(E_FAIL), "0x80004005");
 }
 
+// Results leave the program (automation clients print them), so each must have the platform's value.
+TEST(Hresult, CodesHaveThePlatformsValues) {
+    const struct {
+        const char* name;
+        HRESULT code;
+        uint32_t value;
+    } codes[] = {
+        {"E_NOTIMPL", E_NOTIMPL, 0x80004001},         {"E_NOINTERFACE", E_NOINTERFACE, 0x80004002},
+        {"E_POINTER", E_POINTER, 0x80004003},         {"E_FAIL", E_FAIL, 0x80004005},
+        {"E_UNEXPECTED", E_UNEXPECTED, 0x8000FFFF},   {"E_ACCESSDENIED", E_ACCESSDENIED, 0x80070005},
+        {"E_OUTOFMEMORY", E_OUTOFMEMORY, 0x8007000E}, {"E_INVALIDARG", E_INVALIDARG, 0x80070057},
+        {"CLASS_E_NOAGGREGATION", CLASS_E_NOAGGREGATION, 0x80040110},
+        {"CLASS_E_CLASSNOTAVAILABLE", CLASS_E_CLASSNOTAVAILABLE, 0x80040111},
+        {"REGDB_E_CLASSNOTREG", REGDB_E_CLASSNOTREG, 0x80040154},
+        {"CO_E_DLLNOTFOUND", CO_E_DLLNOTFOUND, 0x800401F8},
+        {"CO_E_ERRORINDLL", CO_E_ERRORINDLL, 0x800401F9},
+        {"SELFREG_E_CLASS", SELFREG_E_CLASS, 0x80040201},
+    };
+    for (const auto& c : codes) EXPECT_EQ(static_cast<uint32_t>(c.code), c.value) << c.name;
+}
+
 TEST(Activation, FindsBuiltinClassesAndReportsMissingOrBrokenModules) {
     IUnknown* object = nullptr;
     // The plug-in registrar is built in: no classes.reg entry needed.

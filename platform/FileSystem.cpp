@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <atomic>
+#include <mutex>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -179,6 +181,34 @@ int64_t UnixNanosFromFileTime(uint64_t fileTime) {
     return ticks > kLimit ? INT64_MIN : -static_cast<int64_t>(ticks) * 100;
 }
 
+namespace {
+
+// The access hook. hookSet lets the usual case (no hook) pass without taking the lock.
+std::atomic<bool> g_accessHookSet{false};
+std::mutex g_accessHookMutex;
+AccessHook g_accessHook;  // guarded by g_accessHookMutex
+
+// False, with errno EACCES, when a hook is set and refuses the path.
+bool AccessAllowed(const std::string& native) {
+    if (!g_accessHookSet.load(std::memory_order_acquire)) return true;
+    AccessHook hook;
+    {
+        std::lock_guard<std::mutex> lock(g_accessHookMutex);
+        hook = g_accessHook;
+    }
+    if (!hook || hook(native)) return true;
+    errno = EACCES;
+    return false;
+}
+
+}  // namespace
+
+void SetAccessHook(AccessHook hook) {
+    std::lock_guard<std::mutex> lock(g_accessHookMutex);
+    g_accessHookSet.store(static_cast<bool>(hook), std::memory_order_release);
+    g_accessHook = std::move(hook);
+}
+
 bool GetFileInfo(std::wstring_view path, FileInfo* info) {
     const std::string native = NativePath(path);
     if (native.empty()) return false;
@@ -193,7 +223,7 @@ bool GetFileInfo(std::wstring_view path, FileInfo* info) {
 // mistake it for an empty file.
 bool ListDirectory(std::wstring_view dir, std::vector<FileInfo>* entries) {
     const std::string native = NativePath(dir);
-    if (native.empty() || entries == nullptr) return false;
+    if (native.empty() || entries == nullptr || !AccessAllowed(native)) return false;
     DIR* stream = opendir(native.c_str());
     if (stream == nullptr) return false;
     const int dirFd = dirfd(stream);
@@ -220,7 +250,7 @@ bool ListDirectory(std::wstring_view dir, std::vector<FileInfo>* entries) {
 
 bool CanOpenForRead(std::wstring_view path) {
     const std::string native = NativePath(path);
-    if (native.empty()) return false;
+    if (native.empty() || !AccessAllowed(native)) return false;
     // O_NONBLOCK so that probing a FIFO does not hang; a folder is not a file that can be read.
     const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return false;
@@ -236,6 +266,7 @@ FILE* OpenFile(std::wstring_view path, const char* mode) {
         errno = ENOENT;
         return nullptr;
     }
+    if (!AccessAllowed(native)) return nullptr;
     // "e": close on exec, so files the program has open never leak into programs it starts.
     std::string fullMode = mode;
     if (fullMode.find('e') == std::string::npos) fullMode += 'e';
@@ -249,6 +280,33 @@ FILE* OpenFile(std::wstring_view path, const char* mode) {
         errno = EISDIR;
         return nullptr;
     }
+    return file;
+}
+
+FILE* OpenRegularFileForWriting(std::wstring_view path) {
+    const std::string native = NativePath(path);
+    if (native.empty()) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    // Not truncated yet: what is there is looked at first. O_NONBLOCK keeps a FIFO from hanging the open.
+    const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return nullptr;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (ftruncate(fd, 0) != 0 || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+        return nullptr;
+    }
+    FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) close(fd);
     return file;
 }
 

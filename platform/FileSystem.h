@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -69,12 +70,24 @@ bool CanOpenForRead(std::wstring_view path);
 // fopen by path text, close-on-exec; null on failure, and for a folder (errno EISDIR).
 FILE* OpenFile(std::wstring_view path, const char* mode);
 
+// Opens a regular file for writing ("wb"), creating it (mode 0600) or emptying it. Refuses what is not a
+// plain file of its own: a symbolic link at the path (ELOOP), a FIFO, a device or a folder (EINVAL); and
+// never blocks, whatever was planted at the path (a FIFO without a reader, for instance). Null on failure.
+FILE* OpenRegularFileForWriting(std::wstring_view path);
+
 // Moves (renames) a file. Never replaces an existing target: if `to` exists the move fails.
 // `error` receives an errno value on failure (EEXIST for an existing target). Uses an atomic
 // no-replace rename; where the file system lacks one, link + unlink; where it lacks hard links too,
 // a check for the target followed by rename (a target created in between could then be replaced).
 // Moves across file systems fail with EXDEV.
 bool MoveFileNoReplace(std::wstring_view from, std::wstring_view to, int* error = nullptr);
+
+// Access checks that tests can make fail. While a hook is set, ListDirectory, CanOpenForRead and
+// OpenFile ask it first with the native path and fail with EACCES when it says no, exactly as they
+// fail for a folder or file the user may not read. File permissions cannot show this where tests run
+// as root (root reads everything); the hook can. Thread-safe; an empty hook removes it.
+using AccessHook = std::function<bool(const std::string& nativePath)>;  // true: access allowed
+void SetAccessHook(AccessHook hook);
 
 // The user's temporary folder ($TMPDIR, else /tmp), as path text without a trailing separator.
 std::wstring TempFolder();

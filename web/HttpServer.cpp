@@ -18,6 +18,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Tick.h"
 #include "core/ByteString.h"
+#include "core/Text.h"
 
 namespace nutl {
 
@@ -32,17 +33,6 @@ int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-    const std::size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        char x = a[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-        if (x != b[i]) return false;
-    }
-    return true;
 }
 
 void SetTimeout(int socket, int option, uint32_t ms) {
@@ -80,9 +70,9 @@ bool ParseRequest(const std::vector<std::string>& lines, HttpRequest* request) {
     const std::vector<std::string> tokens = Tokenize(lines[0], " ");
     if (tokens.size() < 3) return false;
 
-    if (EqualsNoCase(tokens[0], "GET")) {
+    if (EqualsAsciiNoCase(tokens[0], "GET")) {
         request->method = MethodGet;
-    } else if (EqualsNoCase(tokens[0], "POST")) {
+    } else if (EqualsAsciiNoCase(tokens[0], "POST")) {
         request->method = MethodPost;
     } else {
         request->method = MethodOther;

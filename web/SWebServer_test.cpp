@@ -13,6 +13,8 @@
 #include "core/Globals.h"
 #include "core/Settings.h"
 #include "library/SongMan.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
 #include "platform/Gui.h"
 #include "protocol/Commands.h"
 #include "tests/support/SinjoProcess.h"
@@ -177,6 +179,38 @@ TEST_F(SWebServerTest, NoCatalogueGivesAnEmptyResponse) {
     g_songMan = nullptr;
     HttpClient client(port_);
     EXPECT_EQ(client.Get("/").raw, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nContent-Type: text/plain\r\n\r\n");
+}
+
+// Files of the web directory go out unaltered with their content type; one that vanishes between the look
+// and the read is an internal error, and one that cannot be read at all is not there.
+TEST_F(SWebServerTest, WebDirectoryFilesTheirTypesAndReadFailures) {
+    const std::string folder = platform::NativePath(settings_->GetHtmlPath(L"web"));
+    ASSERT_TRUE(platform::EnsureFolder(folder));
+    const std::string name = "probe" + std::to_string(getpid());
+    const std::string png(std::string("\x89PNG\r\n\x1a\n\0\0", 10) + "pixels");
+    e2e::WriteFile(folder + "/" + name + ".png", png);
+    e2e::WriteFile(folder + "/" + name + ".css", "body{}");
+    HttpClient client(port_);
+
+    e2e::HttpReply reply = client.Get("/" + name + ".png");
+    EXPECT_NE(reply.headers.find("Content-Type: image/png\r\n"), std::string::npos) << reply.headers;
+    EXPECT_EQ(reply.body, png);
+    reply = client.Get("/" + name + ".css");
+    EXPECT_NE(reply.headers.find("Content-Type: text/css; charset=gb2312\r\n"), std::string::npos) << reply.headers;
+    EXPECT_EQ(reply.body, "body{}");
+
+    // Readable when looked at, gone when read.
+    const std::string css = folder + "/" + name + ".css";
+    e2e::WriteFile(css, "body{color:red}");  // changed, so it is read again
+    std::atomic<int> looks{0};
+    platform::SetAccessHook([&](const std::string& native) { return native != css || looks++ == 0; });
+    EXPECT_EQ(client.Get("/" + name + ".css").body, "INTERNAL ERROR");
+    // Never readable: as if it were not there.
+    platform::SetAccessHook([&](const std::string& native) { return native != css; });
+    EXPECT_EQ(client.Get("/" + name + ".css").body, "FILE NOT FOUND");
+    platform::SetAccessHook(nullptr);
+    std::remove((folder + "/" + name + ".png").c_str());
+    std::remove(css.c_str());
 }
 
 TEST(WebNames, OnlyNamesInsideTheWebDirectory) {

@@ -235,16 +235,40 @@ TEST_F(GstPlayerTest, FullScreenOnlyWhilePlayingAndForgottenAtTheEnd) {
     EXPECT_FALSE(full);
 }
 
+// The number of threads of this process.
+size_t ThreadCount() {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/task")) ++count;
+    return count;
+}
+
 TEST_F(GstPlayerTest, DestroyingTheControlWhilePlayingLeavesNothingBehind) {
     const fs::path clip = Clip("avi");
     ASSERT_FALSE(clip.empty());
     UseSinks("fakesink sync=true", "fakesink sync=true");
+    // One round first, so that GStreamer's own lasting threads (its thread pools) exist before counting.
+    MakePlayer();
+    player_->PutUrl(FromUtf8(clip.string()));
+    ASSERT_TRUE(WaitForState(kPlayStatePlaying));
+    player_.reset();
+    Pump(100);
+    const size_t baseline = ThreadCount();
     for (int delay : {0, 5, 300}) {
+        SCOPED_TRACE(delay);
         MakePlayer();
         player_->PutUrl(FromUtf8(clip.string()));
         Pump(static_cast<uint32_t>(delay));
+        if (delay >= 300) {
+            EXPECT_GT(ThreadCount(), baseline) << "the pipeline runs on threads of its own";
+        }
+        states_.clear();
         player_.reset();  // queued bus messages must not reach the destroyed control
         Pump(100);
+        EXPECT_TRUE(states_.empty()) << "a state change reached a destroyed control";
+        // The streaming threads end with the control (a few pool threads may linger briefly).
+        bool back = false;
+        for (int i = 0; i < 100 && !(back = ThreadCount() <= baseline); ++i) Pump(20);
+        EXPECT_TRUE(back) << ThreadCount() << " threads, " << baseline << " before";
     }
 }
 
