@@ -9,7 +9,9 @@ Folders depend in one direction, bottom to top:
 
 A file may include headers of its own folder and of the folders below it, never of a folder above it.
 platform/media sits beside platform (it may use platform; platform does not use it). protocol/ holds
-names only and may use platform. The plug-in module (plugin/) links nothing of the program, so it may use
+names only and may use platform. resources/ holds the program's fixed data (texts, dialog templates,
+registration tables, type information, class ids); it may use platform and protocol, and only app/ uses
+it. The plug-in module (plugin/) links nothing of the program, so it may use
 platform and protocol only. Unit tests (*_test.cpp) follow their folder's rule; they may also use the
 header-only test support in tests/support/ and the data generator in bench/. tools/, tests/ and bench/
 stand outside the layers.
@@ -30,6 +32,8 @@ ALLOWED['platform/media'] = {'platform'}
 ALLOWED['plugin'] = {'platform', 'protocol'}
 for above_platform in ORDER[1:]:
     ALLOWED[above_platform].add('platform/media')
+ALLOWED['resources'] = {'platform', 'protocol'}
+ALLOWED['app'].add('resources')
 
 TEST_SUPPORT = {'tests/support', 'bench'}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')

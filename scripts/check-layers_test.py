@@ -31,6 +31,8 @@ GOOD = {
     'web/SWebServer.cpp': '#include "library/SongMan.h"\n',
     'app/SinjoApp.cpp': '#include "web/SWebServer.h"\n',
     'plugin/CSinjoPlugin.cpp': '#include "protocol/ChannelHandoff.h"\n#include "platform/Dmo.h"\n',
+    'resources/DoorTypeInfo.h': '#include "platform/Com.h"\n',
+    'app/Door.cpp': '#include "resources/DoorTypeInfo.h"\n',
 }
 
 BAD = [
@@ -43,6 +45,8 @@ BAD = [
     ('plugin/CSinjoPlugin.cpp', '#include "core/Settings.h"\n'),
     ('web/SWebServer_test.cpp', '#include "app/SinjoDlg.h"\n'),
     ('library/SongMan.cpp', '#include "tests/support/SinjoProcess.h"\n'),
+    ('web/SWebServer.cpp', '#include "resources/DoorTypeInfo.h"\n'),
+    ('resources/DoorTypeInfo.h', '#include "core/Settings.h"\n'),
 ]
 
 
