@@ -44,9 +44,10 @@ test-asan: build-asan
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
-# halt_on_error: the first race fails its test; second_deadlock_stack: both stacks of a lock-order report.
+# halt_on_error: the first race fails its test; second_deadlock_stack: both stacks of a lock-order report;
+# ignore_noninstrumented_modules: see scripts/tsan.supp.
 test-tsan: build-tsan
-	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan.supp" \
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1:suppressions=$(CURDIR)/scripts/tsan.supp" \
 	  ctest --output-on-failure -j $(JOBS)
 
 test: test-normal test-asan test-tsan

@@ -3,6 +3,7 @@
 #include <gst/gst.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -170,11 +171,16 @@ struct GstMediaPlayer::BusContext {
     GstMediaPlayer* player;
     uint64_t generation;
     GstElement* pipeline;  // compared only, never dereferenced here
+    // Set (release) once the fields above are written, before the bus gets the context; read (acquire)
+    // first by every call of Handle. The bus's own lock already orders the two, but the sanitizer build
+    // cannot see inside GStreamer, so the hand-over is stated in our code.
+    std::atomic<bool> published{false};
 
     // Streaming threads: hands the messages the control cares about to the GUI thread and drops
     // them from the bus (nobody pops the bus).
     static GstBusSyncReply Handle(GstBus* /*bus*/, GstMessage* message, gpointer data) {
         const BusContext* context = static_cast<BusContext*>(data);
+        if (!context->published.load(std::memory_order_acquire)) return GST_BUS_DROP;
         switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_EOS:
         case GST_MESSAGE_ERROR:
@@ -258,8 +264,9 @@ void GstMediaPlayer::InstallBusHandler() {
     GstBus* bus = gst_element_get_bus(m_pipeline);
     // A sync handler cannot be replaced, only cleared and set again; clearing frees the old context.
     gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-    gst_bus_set_sync_handler(bus, &BusContext::Handle, new BusContext{m_alive, this, m_generation, m_pipeline},
-                             &BusContext::Free);
+    auto* context = new BusContext{m_alive, this, m_generation, m_pipeline};
+    context->published.store(true, std::memory_order_release);
+    gst_bus_set_sync_handler(bus, &BusContext::Handle, context, &BusContext::Free);
     gst_object_unref(bus);
 }
 
