@@ -8,10 +8,10 @@ Folders depend in one direction, bottom to top:
     platform -> protocol -> core -> player -> library -> web -> app
 
 A file may include headers of its own folder and of the folders below it, never of a folder above it.
-platform/media sits beside platform (it may use platform; platform does not use it). protocol/ holds
-names only and may use platform. resources/ holds the program's fixed data (texts, dialog templates,
-registration tables, type information, class ids); it may use platform and protocol, and only app/ uses
-it. The plug-in module (plugin/) links nothing of the program, so it may use
+platform/media and platform/x11 sit beside platform (they may use platform; platform does not use
+them). protocol/ holds names only and may use platform. resources/ holds the program's fixed data
+(texts, dialog templates, registration tables, type information, class ids); it may use platform and
+protocol, and only app/ uses it. The plug-in module (plugin/) links nothing of the program, so it may use
 platform and protocol only. Unit tests (*_test.cpp) follow their folder's rule; they may also use the
 header-only test support in tests/support/ and the data generator in bench/. tools/, tests/ and bench/
 stand outside the layers.
@@ -29,9 +29,10 @@ ORDER = ['platform', 'protocol', 'core', 'player', 'library', 'web', 'app']
 # What each folder may include besides itself.
 ALLOWED = {folder: set(ORDER[:i]) for i, folder in enumerate(ORDER)}
 ALLOWED['platform/media'] = {'platform'}
+ALLOWED['platform/x11'] = {'platform'}
 ALLOWED['plugin'] = {'platform', 'protocol'}
 for above_platform in ORDER[1:]:
-    ALLOWED[above_platform].add('platform/media')
+    ALLOWED[above_platform].update({'platform/media', 'platform/x11'})
 ALLOWED['resources'] = {'platform', 'protocol'}
 ALLOWED['app'].add('resources')
 
@@ -42,8 +43,8 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 def folder_of(path):
     """The layer a project path belongs to (header or source), or None outside the layers."""
     parts = path.split('/')
-    if len(parts) >= 3 and parts[0] == 'platform' and parts[1] == 'media':
-        return 'platform/media'
+    if len(parts) >= 3 and parts[0] == 'platform' and parts[1] in ('media', 'x11'):
+        return 'platform/' + parts[1]
     if len(parts) >= 3 and parts[0] == 'tests' and parts[1] == 'support':
         return 'tests/support'
     return parts[0] if len(parts) >= 2 else None

@@ -40,6 +40,7 @@ BAD = [
     ('player/SPlayer.cpp', '#include "library/SongMan.h"\n'),
     ('platform/Gui.cpp', '#include "core/Settings.h"\n'),
     ('platform/Gui.cpp', '#include "platform/media/Gst.h"\n'),
+    ('platform/Gui.cpp', '#include "platform/x11/X11WindowSystem.h"\n'),
     ('core/Settings.cpp', '#include "web/ByteString.h"\n'),
     ('protocol/Commands.h', '#include "core/Text.h"\n'),
     ('plugin/CSinjoPlugin.cpp', '#include "core/Settings.h"\n'),
