@@ -236,6 +236,11 @@ TEST_F(ImTooAutomationTest, ThreeTitlesGetTheirSelectionsInOrderAndInTime) {
         expected.push_back(std::to_string(t + 300) + " Down up -> list");
     }
     EXPECT_EQ(Timeline(desktop), expected);
+    for (const auto& e : desktop.Events()) {
+        if (e.kind == Kind::Input && e.input.type == INPUT_KEYBOARD) {
+            EXPECT_EQ(e.input.ki.wScan, e.input.ki.wVk == VK_UP ? 0x48 : 0x50);  // a PC keyboard's arrows
+        }
+    }
     // 500 + 200 + 3 x 200 + 3 x (200 + 200) ms.
     EXPECT_EQ(desktop.NowMs(), 2500u);
     EXPECT_EQ(titleAtAudioSelection, (std::vector<int32_t>{0, 1, 2}));

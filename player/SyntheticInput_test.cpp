@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <vector>
 
 #include "platform/SimulatedWindowSystem.h"
@@ -18,6 +19,8 @@ struct KeyEvent {
 
 TEST(PressKeyTest, ModifiersWrapTheKeyInTheirFixedOrderWithAPauseAfterEachEvent) {
     constexpr uint16_t A = 'A';
+    // Scan codes of a PC keyboard (set 1).
+    const std::map<uint16_t, uint16_t> kScanCodes = {{A, 0x1E}, {VK_CONTROL, 0x1D}, {VK_SHIFT, 0x2A}, {VK_MENU, 0x38}};
     struct Case {
         uint32_t modifiers;
         std::vector<KeyEvent> expected;
@@ -44,29 +47,13 @@ TEST(PressKeyTest, ModifiersWrapTheKeyInTheirFixedOrderWithAPauseAfterEachEvent)
             const KeyboardInput& ki = event.input.ki;
             seen.push_back({ki.wVk, (ki.dwFlags & KEYEVENTF_KEYUP) != 0});
             EXPECT_EQ(ki.dwFlags & ~KEYEVENTF_KEYUP, 0u);
-            EXPECT_EQ(ki.wScan, MapVirtualKeyToScanCode(ki.wVk));
-            EXPECT_NE(ki.wScan, 0);
+            EXPECT_EQ(ki.wScan, kScanCodes.at(ki.wVk));
             EXPECT_EQ(event.timeMs, i * kKeyEventPauseMs);  // one event, then its pause
         }
         EXPECT_EQ(seen, c.expected) << c.modifiers;
         EXPECT_EQ(desktop.NowMs(), c.expected.size() * kKeyEventPauseMs);
         EXPECT_TRUE(desktop.KeysDown().empty());
     }
-}
-
-TEST(PressKeyTest, ScanCodesAreThoseOfAPcKeyboard) {
-    EXPECT_EQ(MapVirtualKeyToScanCode(VK_UP), 0x48);
-    EXPECT_EQ(MapVirtualKeyToScanCode(VK_DOWN), 0x50);
-    EXPECT_EQ(MapVirtualKeyToScanCode(VK_CONTROL), 0x1D);
-    EXPECT_EQ(MapVirtualKeyToScanCode(VK_SHIFT), 0x2A);
-    EXPECT_EQ(MapVirtualKeyToScanCode(VK_MENU), 0x38);
-    EXPECT_EQ(MapVirtualKeyToScanCode('1'), 0x02);
-    EXPECT_EQ(MapVirtualKeyToScanCode('0'), 0x0B);
-    EXPECT_EQ(MapVirtualKeyToScanCode('Q'), 0x10);
-    EXPECT_EQ(MapVirtualKeyToScanCode(0x70), 0x3B);  // F1
-    EXPECT_EQ(MapVirtualKeyToScanCode(0x7B), 0x58);  // F12
-    EXPECT_EQ(MapVirtualKeyToScanCode(0xFF), 0);
-    EXPECT_EQ(MapVirtualKeyToScanCode(0x1234), 0);
 }
 
 TEST(ClickAtTest, OneBatchOfMoveDownUpWithNormalisedCoordinates) {
