@@ -14,14 +14,6 @@ bool Contains(const Rect& r, int32_t x, int32_t y) {
     return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
 }
 
-// The pixel of a normalised coordinate: the smallest p with p * 65535 / extent == n, so that the
-// forward formula's result comes back to the pixel it started from.
-int32_t Denormalise(int32_t n, int32_t extent) {
-    if (extent <= 0) return 0;
-    const int64_t scaled = static_cast<int64_t>(n) * extent;
-    return static_cast<int32_t>((scaled + kNormalisedMax - 1) / kNormalisedMax);
-}
-
 constexpr uint32_t kButtonDownFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_RIGHTDOWN | MOUSEEVENTF_MIDDLEDOWN;
 constexpr uint32_t kButtonFlags =
     kButtonDownFlags | MOUSEEVENTF_LEFTUP | MOUSEEVENTF_RIGHTUP | MOUSEEVENTF_MIDDLEUP;
@@ -215,8 +207,8 @@ WindowId SimulatedWindowSystem::ApplyInput(const Input& input) {
         const MouseInput& mi = input.mi;
         if ((mi.dwFlags & MOUSEEVENTF_MOVE) != 0) {
             if ((mi.dwFlags & MOUSEEVENTF_ABSOLUTE) != 0) {
-                m_pointerX = Denormalise(mi.dx, m_screen.width);
-                m_pointerY = Denormalise(mi.dy, m_screen.height);
+                m_pointerX = PixelFromNormalised(mi.dx, m_screen.width);
+                m_pointerY = PixelFromNormalised(mi.dy, m_screen.height);
             } else {
                 m_pointerX += mi.dx;
                 m_pointerY += mi.dy;

@@ -65,7 +65,8 @@ public:
     // --- building the desktop ---
     WindowId AddTopLevelWindow(std::wstring title, std::wstring className, Rect rect);
     // `rect` in screen coordinates. kNoWindow when `parent` does not exist.
-    WindowId AddChildWindow(WindowId parent, std::wstring className, std::wstring text, int32_t id, Rect rect);
+    WindowId AddChildWindow(WindowId parent, std::wstring className, std::wstring text, int32_t id,
+                            Rect rect);
     // Entries of a combo box or items of a list view.
     void SetItemCount(WindowId control, int32_t count);
     // The foreground window right now, without a request (another program in front at the start).

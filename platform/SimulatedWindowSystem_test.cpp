@@ -26,7 +26,9 @@ Input Key(uint16_t vk, bool up) {
     return input;
 }
 
-void Send(SimulatedWindowSystem& desktop, const Input& input) { desktop.SendInput(std::span<const Input>(&input, 1)); }
+void Send(SimulatedWindowSystem& desktop, const Input& input) {
+    desktop.SendInput(std::span<const Input>(&input, 1));
+}
 
 // Presses the left button at a pixel, through normalised absolute coordinates.
 void ClickPixel(SimulatedWindowSystem& desktop, int32_t x, int32_t y) {
@@ -80,7 +82,8 @@ TEST(SimulatedWindowSystemTest, ControlsAnswerAsThePlatformsDo) {
     EXPECT_EQ(desktop.SendMessage(99, CB_GETCOUNT, 0, 0), 0);  // no such window: not delivered
 
     // Every delivered message is in the log, in order.
-    const std::vector<UINT> expected = {CB_SETCURSEL, CB_SETCURSEL, LVM_GETITEMCOUNT, LVM_GETITEMCOUNT, WM_COMMAND};
+    const std::vector<UINT> expected = {CB_SETCURSEL, CB_SETCURSEL, LVM_GETITEMCOUNT, LVM_GETITEMCOUNT,
+                                        WM_COMMAND};
     std::vector<UINT> seen;
     for (const auto& event : desktop.Events()) seen.push_back(event.message);
     EXPECT_EQ(seen, expected);
@@ -106,8 +109,8 @@ TEST(SimulatedWindowSystemTest, TheListFollowsClicksAndArrowKeys) {
         uint16_t vk;
         int32_t selection;
     };
-    const Step steps[] = {{VK_DOWN, 0}, {VK_DOWN, 1}, {VK_DOWN, 2}, {VK_DOWN, 2}, {VK_UP, 1},
-                          {VK_UP, 0},   {VK_UP, 0},   {VK_SHIFT, 0}};
+    const Step steps[] = {{VK_DOWN, 0}, {VK_DOWN, 1}, {VK_DOWN, 2}, {VK_DOWN, 2},
+                          {VK_UP, 1},   {VK_UP, 0},   {VK_UP, 0},   {VK_SHIFT, 0}};
     for (const Step& step : steps) {
         Send(desktop, Key(step.vk, false));
         Send(desktop, Key(step.vk, true));  // releases change nothing

@@ -28,18 +28,18 @@ TEST(WindowSearchTest, FirstMatchInDepthFirstOrder) {
         WindowId expected;
     };
     const Case cases[] = {
-        {L"Static", L"Audio:", deep},     // the child's child comes before the later sibling
+        {L"Static", L"Audio:", deep},  // the child's child comes before the later sibling
         {nullptr, L"Audio:", deep},
         {L"Static", nullptr, deep},
-        {nullptr, nullptr, panel},        // no criteria: the first descendant
+        {nullptr, nullptr, panel},  // no criteria: the first descendant
         {L"SysListView32", L"", emptyText},
         {L"SysListView32", L"Titles", named},
         {L"SysListView32", nullptr, emptyText},
         {L"static", L"Audio:", kNoWindow},  // letter case counts
         {L"Static", L"audio:", kNoWindow},
-        {L"Static", L"Audio", kNoWindow},   // no prefix matches
+        {L"Static", L"Audio", kNoWindow},  // no prefix matches
         {L"Static", L"Audio: ", kNoWindow},
-        {L"", nullptr, kNoWindow},          // an empty class name is a criterion, not "any"
+        {L"", nullptr, kNoWindow},  // an empty class name is a criterion, not "any"
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FindDescendantByClassAndText(desktop, top, c.className, c.text), c.expected)
@@ -73,11 +73,13 @@ TEST(WindowSearchTest, ComparesAtMost259Characters) {
     const std::wstring tooShort(258, L'x');
     EXPECT_EQ(FindDescendantByClassAndText(desktop, top, nullptr, tooShort.c_str()), kNoWindow);
     EXPECT_EQ(FindDescendantByClassAndText(desktop, top, std::wstring(259, L'C').c_str(), nullptr), window);
-    EXPECT_EQ(FindDescendantByClassAndText(desktop, top, std::wstring(258, L'C').c_str(), nullptr), kNoWindow);
+    EXPECT_EQ(FindDescendantByClassAndText(desktop, top, std::wstring(258, L'C').c_str(), nullptr),
+              kNoWindow);
 }
 
 // The simple reference: collect every descendant in depth-first order, take the first that matches.
-void Collect(WindowId parent, const std::vector<std::vector<WindowId>>& children, std::vector<WindowId>* out) {
+void Collect(WindowId parent, const std::vector<std::vector<WindowId>>& children,
+             std::vector<WindowId>* out) {
     for (WindowId child : children[parent]) {
         out->push_back(child);
         Collect(child, children, out);
@@ -102,7 +104,8 @@ TEST(WindowSearchTest, RandomTreesAgreeWithAPlainWalk) {
             classOf.push_back(classes[random() % 3]);
             textOf.push_back(texts[random() % 3]);
             idOf.push_back(static_cast<int32_t>(random() % 4));
-            const WindowId child = desktop.AddChildWindow(at, classOf.back(), textOf.back(), idOf.back(), kAnywhere);
+            const WindowId child =
+                desktop.AddChildWindow(at, classOf.back(), textOf.back(), idOf.back(), kAnywhere);
             ASSERT_EQ(child, children.size());
             children[at].push_back(child);
             children.emplace_back();

@@ -54,12 +54,12 @@ struct ScreenSize {
 };
 
 // --- messages understood by the other program's controls ---
-constexpr UINT WM_COMMAND = 0x0111;      // wParam: control id | notification << 16; lParam: control
-constexpr UINT CB_GETCOUNT = 0x0146;     // combo box: number of entries
-constexpr UINT CB_GETCURSEL = 0x0147;    // combo box: selected entry or CB_ERR
-constexpr UINT CB_SETCURSEL = 0x014E;    // combo box: select entry wParam; CB_ERR when out of range
+constexpr UINT WM_COMMAND = 0x0111;        // wParam: control id | notification << 16; lParam: control
+constexpr UINT CB_GETCOUNT = 0x0146;       // combo box: number of entries
+constexpr UINT CB_GETCURSEL = 0x0147;      // combo box: selected entry or CB_ERR
+constexpr UINT CB_SETCURSEL = 0x014E;      // combo box: select entry wParam; CB_ERR when out of range
 constexpr UINT LVM_GETITEMCOUNT = 0x1004;  // list view: number of items
-constexpr UINT CBN_SELCHANGE = 1;        // WM_COMMAND notification: the combo's selection changed
+constexpr UINT CBN_SELCHANGE = 1;          // WM_COMMAND notification: the combo's selection changed
 constexpr LRESULT CB_ERR = -1;
 
 constexpr WPARAM MakeWParam(uint32_t low, uint32_t high) {
@@ -80,6 +80,19 @@ constexpr uint32_t MOUSEEVENTF_MIDDLEUP = 0x0040;
 // dx and dy are absolute, normalised to 0..65535 across the screen; otherwise they are relative.
 constexpr uint32_t MOUSEEVENTF_ABSOLUTE = 0x8000;
 constexpr int32_t kNormalisedMax = 65535;
+
+// A pixel coordinate normalised across a screen extent of `extent` pixels (> 0): x * 65535 / extent,
+// integer division.
+constexpr int32_t NormalisedFromPixel(int32_t pixel, int32_t extent) {
+    return static_cast<int32_t>(static_cast<int64_t>(pixel) * kNormalisedMax / extent);
+}
+// The way back: the smallest pixel that normalises to `normalised`, so that every pixel comes back to
+// itself. 0 for an extent without pixels.
+constexpr int32_t PixelFromNormalised(int32_t normalised, int32_t extent) {
+    if (extent <= 0) return 0;
+    const int64_t scaled = static_cast<int64_t>(normalised) * extent;
+    return static_cast<int32_t>((scaled + kNormalisedMax - 1) / kNormalisedMax);
+}
 
 constexpr uint32_t KEYEVENTF_KEYUP = 0x0002;
 

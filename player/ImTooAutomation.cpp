@@ -17,7 +17,8 @@ bool Fail(const wchar_t* message) {
 // the user picks an entry (the set-selection message alone does not notify anyone).
 void SelectComboEntry(WindowSystem& desktop, WindowId combo, int32_t comboId, uint32_t index) {
     desktop.SendMessage(combo, CB_SETCURSEL, index, 0);
-    desktop.SendMessage(desktop.GetParent(combo), WM_COMMAND, MakeWParam(static_cast<uint32_t>(comboId), CBN_SELCHANGE),
+    desktop.SendMessage(desktop.GetParent(combo), WM_COMMAND,
+                        MakeWParam(static_cast<uint32_t>(comboId), CBN_SELCHANGE),
                         static_cast<LPARAM>(combo));
 }
 
@@ -36,13 +37,16 @@ bool ControlImToo(WindowSystem& desktop, uint32_t audio_index, uint32_t subtitle
     desktop.Sleep(kImTooForegroundWaitMs);
     if (desktop.GetForegroundWindow() != ripper) return Fail(kImTooNotForeground);
 
-    const WindowId zoomLabel = FindDescendantByClassAndText(desktop, ripper, kImTooLabelClass, kImTooZoomLabel);
+    const WindowId zoomLabel =
+        FindDescendantByClassAndText(desktop, ripper, kImTooLabelClass, kImTooZoomLabel);
     if (zoomLabel != kNoWindow) {
-        const WindowId zoomCombo = FindDescendantById(desktop, desktop.GetParent(zoomLabel), kImTooZoomComboId);
+        const WindowId zoomCombo =
+            FindDescendantById(desktop, desktop.GetParent(zoomLabel), kImTooZoomComboId);
         if (zoomCombo != kNoWindow) SelectComboEntry(desktop, zoomCombo, kImTooZoomComboId, kImTooZoomEntry);
     }
 
-    const WindowId audioLabel = FindDescendantByClassAndText(desktop, ripper, kImTooLabelClass, kImTooAudioLabel);
+    const WindowId audioLabel =
+        FindDescendantByClassAndText(desktop, ripper, kImTooLabelClass, kImTooAudioLabel);
     if (audioLabel == kNoWindow) return Fail(kImTooNoAudioStatic);
     const WindowId audioPanel = desktop.GetParent(audioLabel);
     const WindowId audioCombo = FindDescendantById(desktop, audioPanel, kImTooAudioComboId);
@@ -56,7 +60,8 @@ bool ControlImToo(WindowSystem& desktop, uint32_t audio_index, uint32_t subtitle
     }
     desktop.Sleep(kImTooAfterClickMs);
 
-    const LRESULT titles = titleList != kNoWindow ? desktop.SendMessage(titleList, LVM_GETITEMCOUNT, 0, 0) : 0;
+    const LRESULT titles =
+        titleList != kNoWindow ? desktop.SendMessage(titleList, LVM_GETITEMCOUNT, 0, 0) : 0;
     if (titles < 1) return true;
 
     for (LRESULT i = 0; i < titles; ++i) PressKey(desktop, VK_UP, 0);

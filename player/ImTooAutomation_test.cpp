@@ -46,47 +46,55 @@ protected:
     // Builds the ripper on `desktop`, beside the jukebox's own window and a look-alike, with the
     // jukebox in the foreground; captures message boxes with the desktop's time.
     void Build(SimulatedWindowSystem& desktop, const Layout& layout) {
-        platform::SetMessageBoxHook([this, &desktop](std::wstring_view text, std::wstring_view caption, unsigned type) {
-            shown_.push_back({desktop.NowMs(), std::wstring(text), std::wstring(caption), type});
-            return platform::IDOK;
-        });
+        platform::SetMessageBoxHook(
+            [this, &desktop](std::wstring_view text, std::wstring_view caption, unsigned type) {
+                shown_.push_back({desktop.NowMs(), std::wstring(text), std::wstring(caption), type});
+                return platform::IDOK;
+            });
         const WindowId jukebox = desktop.AddTopLevelWindow(L"Sinjobox", L"SinjoDlg", {0, 0, 1920, 1080});
         desktop.AddTopLevelWindow(L"ImTOO DVD Ripper Help", L"HelpWnd", {0, 0, 100, 100});
         desktop.PutInForeground(jukebox);
 
         ripper_ = desktop.AddTopLevelWindow(kImTooWindowTitle, L"ImTOODvdRipperMain", {100, 100, 900, 700});
         names_[ripper_] = "ripper";
-        const WindowId profilePanel = desktop.AddChildWindow(ripper_, L"#32770", L"", 0, {110, 110, 890, 160});
+        const WindowId profilePanel =
+            desktop.AddChildWindow(ripper_, L"#32770", L"", 0, {110, 110, 890, 160});
         names_[profilePanel] = "profilePanel";
         // A list with a text comes first: only the one without text holds the titles.
         desktop.AddChildWindow(profilePanel, L"SysListView32", L"Profiles", 1100, {110, 110, 300, 160});
-        if (layout.zoomLabel) desktop.AddChildWindow(profilePanel, L"Static", L"Zoom:", -1, {310, 120, 350, 140});
+        if (layout.zoomLabel)
+            desktop.AddChildWindow(profilePanel, L"Static", L"Zoom:", -1, {310, 120, 350, 140});
         if (layout.zoomCombo) {
-            zoomCombo_ = desktop.AddChildWindow(profilePanel, L"ComboBox", L"", kImTooZoomComboId, {360, 120, 500, 140});
+            zoomCombo_ = desktop.AddChildWindow(profilePanel, L"ComboBox", L"", kImTooZoomComboId,
+                                                {360, 120, 500, 140});
             desktop.SetItemCount(zoomCombo_, 5);
             names_[zoomCombo_] = "zoom";
         }
 
         audioPanel_ = desktop.AddChildWindow(ripper_, L"#32770", L"", 0, {110, 170, 890, 230});
         names_[audioPanel_] = "audioPanel";
-        const WindowId labelPanel = layout.audioLabelBesideCombos
-                                        ? audioPanel_
-                                        : desktop.AddChildWindow(ripper_, L"#32770", L"", 0, {110, 240, 890, 260});
-        if (layout.audioLabel) desktop.AddChildWindow(labelPanel, L"Static", L"Audio:", -1, {120, 180, 170, 200});
+        const WindowId labelPanel =
+            layout.audioLabelBesideCombos
+                ? audioPanel_
+                : desktop.AddChildWindow(ripper_, L"#32770", L"", 0, {110, 240, 890, 260});
+        if (layout.audioLabel)
+            desktop.AddChildWindow(labelPanel, L"Static", L"Audio:", -1, {120, 180, 170, 200});
         if (layout.audioCombo) {
-            audioCombo_ = desktop.AddChildWindow(audioPanel_, L"ComboBox", L"", kImTooAudioComboId, {180, 180, 400, 200});
+            audioCombo_ = desktop.AddChildWindow(audioPanel_, L"ComboBox", L"", kImTooAudioComboId,
+                                                 {180, 180, 400, 200});
             desktop.SetItemCount(audioCombo_, 4);
             names_[audioCombo_] = "audio";
         }
         desktop.AddChildWindow(audioPanel_, L"Static", L"Subtitle:", -1, {410, 180, 470, 200});
         if (layout.subtitleCombo) {
-            subtitleCombo_ =
-                desktop.AddChildWindow(audioPanel_, L"ComboBox", L"", kImTooSubtitleComboId, {480, 180, 700, 200});
+            subtitleCombo_ = desktop.AddChildWindow(audioPanel_, L"ComboBox", L"", kImTooSubtitleComboId,
+                                                    {480, 180, 700, 200});
             desktop.SetItemCount(subtitleCombo_, 4);
             names_[subtitleCombo_] = "subtitle";
         }
         if (layout.titleList) {
-            list_ = desktop.AddChildWindow(ripper_, L"SysListView32", layout.titleListText, 1001, {120, 300, 521, 501});
+            list_ = desktop.AddChildWindow(ripper_, L"SysListView32", layout.titleListText, 1001,
+                                           {120, 300, 521, 501});
             desktop.SetItemCount(list_, layout.titles);
             names_[list_] = "list";
         }
@@ -94,7 +102,9 @@ protected:
 
     std::string Name(WindowId window) const {
         const auto it = names_.find(window);
-        return it != names_.end() ? it->second : window == kNoWindow ? "nowhere" : "#" + std::to_string(window);
+        return it != names_.end()    ? it->second
+               : window == kNoWindow ? "nowhere"
+                                     : "#" + std::to_string(window);
     }
 
     // One line per event: "<time> <what>", or without the time.
@@ -103,13 +113,16 @@ protected:
         for (const auto& e : desktop.Events()) {
             std::string line = withTimes ? std::to_string(e.timeMs) + " " : std::string();
             switch (e.kind) {
-                case Kind::ForegroundRequest: line += "foreground " + Name(e.window); break;
+                case Kind::ForegroundRequest:
+                    line += "foreground " + Name(e.window);
+                    break;
                 case Kind::Message:
                     if (e.message == CB_SETCURSEL) {
                         line += "select " + Name(e.window) + " " + std::to_string(e.wParam);
                     } else if (e.message == WM_COMMAND) {
-                        line += "command " + Name(e.window) + " id " + std::to_string(e.wParam & 0xFFFF) + " code " +
-                                std::to_string(e.wParam >> 16) + " from " + Name(static_cast<WindowId>(e.lParam));
+                        line += "command " + Name(e.window) + " id " + std::to_string(e.wParam & 0xFFFF) +
+                                " code " + std::to_string(e.wParam >> 16) + " from " +
+                                Name(static_cast<WindowId>(e.lParam));
                     } else if (e.message == LVM_GETITEMCOUNT) {
                         line += "count " + Name(e.window);
                     } else {
@@ -119,11 +132,14 @@ protected:
                 case Kind::Input:
                     if (e.input.type == INPUT_KEYBOARD) {
                         const bool up = (e.input.ki.dwFlags & KEYEVENTF_KEYUP) != 0;
-                        line += std::string(e.input.ki.wVk == VK_UP ? "Up" : e.input.ki.wVk == VK_DOWN ? "Down" : "key") +
+                        line += std::string(e.input.ki.wVk == VK_UP     ? "Up"
+                                            : e.input.ki.wVk == VK_DOWN ? "Down"
+                                                                        : "key") +
                                 (up ? " up" : " down") + " -> " + Name(e.window);
                     } else {
-                        line += "mouse " + std::to_string(e.input.mi.dwFlags) + " " + std::to_string(e.input.mi.dx) +
-                                "," + std::to_string(e.input.mi.dy) + " -> " + Name(e.window);
+                        line += "mouse " + std::to_string(e.input.mi.dwFlags) + " " +
+                                std::to_string(e.input.mi.dx) + "," + std::to_string(e.input.mi.dy) + " -> " +
+                                Name(e.window);
                     }
                     break;
             }
@@ -157,8 +173,10 @@ const std::string kLeftDown = std::to_string(MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_
 const std::string kLeftUp = std::to_string(MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE);
 
 std::vector<std::string> ZoomAndClick() {
-    return {"500 select zoom 3", "500 command profilePanel id 1024 code 1 from zoom", "500 mouse " + kMove + " " + kClickAt + " -> nowhere",
-            "500 mouse " + kLeftDown + " " + kClickAt + " -> list", "500 mouse " + kLeftUp + " " + kClickAt + " -> list"};
+    return {"500 select zoom 3", "500 command profilePanel id 1024 code 1 from zoom",
+            "500 mouse " + kMove + " " + kClickAt + " -> nowhere",
+            "500 mouse " + kLeftDown + " " + kClickAt + " -> list",
+            "500 mouse " + kLeftUp + " " + kClickAt + " -> list"};
 }
 
 TEST_F(ImTooAutomationTest, WithoutTheRipperOnlyTheFirstMessageShows) {
@@ -185,7 +203,8 @@ TEST_F(ImTooAutomationTest, TheRipperMustBeInTheForegroundHalfASecondAfterTheReq
         uint32_t delayMs;
         bool ok;
     };
-    for (const Case c : {Case{false, 0, true}, Case{false, 500, true}, Case{false, 501, false}, Case{true, 0, false}}) {
+    for (const Case c :
+         {Case{false, 0, true}, Case{false, 500, true}, Case{false, 501, false}, Case{true, 0, false}}) {
         shown_.clear();
         names_.clear();
         SimulatedWindowSystem desktop;
@@ -297,22 +316,54 @@ TEST_F(ImTooAutomationTest, MissingPiecesStopWithTheirMessageOrSkipTheirSteps) {
         return layout;
     };
     const Case cases[] = {
-        {"no audio label", with([](Layout& l) { l.audioLabel = false; }), false, {L"Can not find audio static."},
-         {"select zoom 3"}, {"audio", "mouse", "count"}},
-        {"no audio combo", with([](Layout& l) { l.audioCombo = false; }), false, {L"Can not find audio combo."},
-         {"select zoom 3"}, {"subtitle", "mouse", "count"}},
-        {"audio label apart from the combos", with([](Layout& l) { l.audioLabelBesideCombos = false; }), false,
-         {L"Can not find audio combo."}, {"select zoom 3"}, {"mouse", "count"}},
-        {"no subtitle combo", with([](Layout& l) { l.subtitleCombo = false; }), true, {},
-         {"select zoom 3", "select audio 1", "Down up -> list"}, {"subtitle", "1031"}},
-        {"no zoom label", with([](Layout& l) { l.zoomLabel = false; }), true, {},
-         {"select audio 1", "select subtitle 2"}, {"zoom", "1024"}},
-        {"no zoom combo", with([](Layout& l) { l.zoomCombo = false; }), true, {},
-         {"select audio 1", "select subtitle 2"}, {"1024"}},
-        {"no title list", with([](Layout& l) { l.titleList = false; }), true, {}, {"select zoom 3"},
+        {"no audio label",
+         with([](Layout& l) { l.audioLabel = false; }),
+         false,
+         {L"Can not find audio static."},
+         {"select zoom 3"},
+         {"audio", "mouse", "count"}},
+        {"no audio combo",
+         with([](Layout& l) { l.audioCombo = false; }),
+         false,
+         {L"Can not find audio combo."},
+         {"select zoom 3"},
+         {"subtitle", "mouse", "count"}},
+        {"audio label apart from the combos",
+         with([](Layout& l) { l.audioLabelBesideCombos = false; }),
+         false,
+         {L"Can not find audio combo."},
+         {"select zoom 3"},
+         {"mouse", "count"}},
+        {"no subtitle combo",
+         with([](Layout& l) { l.subtitleCombo = false; }),
+         true,
+         {},
+         {"select zoom 3", "select audio 1", "Down up -> list"},
+         {"subtitle", "1031"}},
+        {"no zoom label",
+         with([](Layout& l) { l.zoomLabel = false; }),
+         true,
+         {},
+         {"select audio 1", "select subtitle 2"},
+         {"zoom", "1024"}},
+        {"no zoom combo",
+         with([](Layout& l) { l.zoomCombo = false; }),
+         true,
+         {},
+         {"select audio 1", "select subtitle 2"},
+         {"1024"}},
+        {"no title list",
+         with([](Layout& l) { l.titleList = false; }),
+         true,
+         {},
+         {"select zoom 3"},
          {"mouse", "count", "Up", "Down", "select audio"}},
-        {"title list with a text", with([](Layout& l) { l.titleListText = L"Titles"; }), true, {},
-         {"select zoom 3"}, {"mouse", "count", "Up", "Down", "select audio"}},
+        {"title list with a text",
+         with([](Layout& l) { l.titleListText = L"Titles"; }),
+         true,
+         {},
+         {"select zoom 3"},
+         {"mouse", "count", "Up", "Down", "select audio"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -328,7 +379,8 @@ TEST_F(ImTooAutomationTest, MissingPiecesStopWithTheirMessageOrSkipTheirSteps) {
             EXPECT_NE(std::find(timeline.begin(), timeline.end(), line), timeline.end()) << line;
         }
         for (const std::string& line : timeline) {
-            for (const std::string& part : c.mustNotHave) EXPECT_EQ(line.find(part), std::string::npos) << line;
+            for (const std::string& part : c.mustNotHave)
+                EXPECT_EQ(line.find(part), std::string::npos) << line;
         }
         if (!c.messages.empty()) {
             EXPECT_EQ(shown_[0].timeMs, 500u);
@@ -360,7 +412,8 @@ TEST_F(ImTooAutomationTest, InRealTimeTheWholeRunTakesItsWaits) {
     Build(desktop, Layout{});
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(ControlImToo(desktop, 2, 1));
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     EXPECT_EQ(Timeline(desktop, false), expected);
     EXPECT_TRUE(shown_.empty());
     // 500 + 200 + 3 x 200 + 3 x (200 + 200) ms of waiting; a generous margin for a busy machine.
@@ -370,7 +423,8 @@ TEST_F(ImTooAutomationTest, InRealTimeTheWholeRunTakesItsWaits) {
     const auto& virtualEvents = virtualDesktop.Events();
     const auto& realEvents = desktop.Events();
     ASSERT_EQ(realEvents.size(), virtualEvents.size());
-    for (size_t i = 0; i < realEvents.size(); ++i) EXPECT_GE(realEvents[i].timeMs, virtualEvents[i].timeMs) << i;
+    for (size_t i = 0; i < realEvents.size(); ++i)
+        EXPECT_GE(realEvents[i].timeMs, virtualEvents[i].timeMs) << i;
 }
 
 TEST_F(ImTooAutomationTest, WithoutADisplayNothingIsFound) {

@@ -6,10 +6,6 @@ using namespace platform::winsys;
 
 namespace {
 
-int32_t Normalise(int32_t pixel, int32_t extent) {
-    return static_cast<int32_t>(static_cast<int64_t>(pixel) * kNormalisedMax / extent);
-}
-
 Input MouseEvent(int32_t dx, int32_t dy, uint32_t flags) {
     Input input;
     input.type = INPUT_MOUSE;
@@ -35,15 +31,25 @@ bool ClickAt(WindowSystem& desktop, int32_t x, int32_t y, uint32_t button) {
     uint32_t down = 0;
     uint32_t up = 0;
     switch (button) {
-        case kClickLeftButton: down = MOUSEEVENTF_LEFTDOWN; up = MOUSEEVENTF_LEFTUP; break;
-        case kClickRightButton: down = MOUSEEVENTF_RIGHTDOWN; up = MOUSEEVENTF_RIGHTUP; break;
-        case kClickMiddleButton: down = MOUSEEVENTF_MIDDLEDOWN; up = MOUSEEVENTF_MIDDLEUP; break;
-        default: return false;
+        case kClickLeftButton:
+            down = MOUSEEVENTF_LEFTDOWN;
+            up = MOUSEEVENTF_LEFTUP;
+            break;
+        case kClickRightButton:
+            down = MOUSEEVENTF_RIGHTDOWN;
+            up = MOUSEEVENTF_RIGHTUP;
+            break;
+        case kClickMiddleButton:
+            down = MOUSEEVENTF_MIDDLEDOWN;
+            up = MOUSEEVENTF_MIDDLEUP;
+            break;
+        default:
+            return false;
     }
     const ScreenSize screen = desktop.GetScreenSize();
     if (screen.width <= 0 || screen.height <= 0) return false;
-    const int32_t dx = Normalise(x, screen.width);
-    const int32_t dy = Normalise(y, screen.height);
+    const int32_t dx = NormalisedFromPixel(x, screen.width);
+    const int32_t dy = NormalisedFromPixel(y, screen.height);
     const std::array<Input, 3> batch = {MouseEvent(dx, dy, MOUSEEVENTF_MOVE), MouseEvent(dx, dy, down),
                                         MouseEvent(dx, dy, up)};
     return desktop.SendInput(batch) == batch.size();

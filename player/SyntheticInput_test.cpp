@@ -20,7 +20,8 @@ struct KeyEvent {
 TEST(PressKeyTest, ModifiersWrapTheKeyInTheirFixedOrderWithAPauseAfterEachEvent) {
     constexpr uint16_t A = 'A';
     // Scan codes of a PC keyboard (set 1).
-    const std::map<uint16_t, uint16_t> kScanCodes = {{A, 0x1E}, {VK_CONTROL, 0x1D}, {VK_SHIFT, 0x2A}, {VK_MENU, 0x38}};
+    const std::map<uint16_t, uint16_t> kScanCodes = {
+        {A, 0x1E}, {VK_CONTROL, 0x1D}, {VK_SHIFT, 0x2A}, {VK_MENU, 0x38}};
     struct Case {
         uint32_t modifiers;
         std::vector<KeyEvent> expected;
@@ -33,8 +34,14 @@ TEST(PressKeyTest, ModifiersWrapTheKeyInTheirFixedOrderWithAPauseAfterEachEvent)
         {kKeyModifierAlt | kKeyModifierShift,
          {{VK_SHIFT, false}, {VK_MENU, false}, {A, false}, {A, true}, {VK_MENU, true}, {VK_SHIFT, true}}},
         {kKeyModifierCtrl | kKeyModifierShift | kKeyModifierAlt,
-         {{VK_CONTROL, false}, {VK_SHIFT, false}, {VK_MENU, false}, {A, false}, {A, true}, {VK_MENU, true},
-          {VK_SHIFT, true}, {VK_CONTROL, true}}},
+         {{VK_CONTROL, false},
+          {VK_SHIFT, false},
+          {VK_MENU, false},
+          {A, false},
+          {A, true},
+          {VK_MENU, true},
+          {VK_SHIFT, true},
+          {VK_CONTROL, true}}},
         {1 | 2 | 16 | 64, {{A, false}, {A, true}}},  // other bits mean nothing
     };
     for (const Case& c : cases) {

@@ -35,14 +35,16 @@ public:
 
     // A mapped window. Top-level ones (parent 0) wait until they are viewable, which with a window
     // manager means managed. `title` is UTF-8; with WmNameOnly it goes into WM_NAME as Latin-1 text.
-    ::Window CreateWindow(const std::string& title, const std::string& className, int x, int y, unsigned width,
-                          unsigned height, ::Window parent = 0, TitleProperty how = TitleProperty::NetWmName) {
+    ::Window CreateWindow(const std::string& title, const std::string& className, int x, int y,
+                          unsigned width, unsigned height, ::Window parent = 0,
+                          TitleProperty how = TitleProperty::NetWmName) {
         const bool topLevel = parent == 0;
-        const ::Window window = XCreateSimpleWindow(m_display, topLevel ? Root() : parent, x, y, width, height, 0,
-                                                    BlackPixel(m_display, 0), WhitePixel(m_display, 0));
+        const ::Window window =
+            XCreateSimpleWindow(m_display, topLevel ? Root() : parent, x, y, width, height, 0,
+                                BlackPixel(m_display, 0), WhitePixel(m_display, 0));
         XSelectInput(m_display, window,
-                     KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask |
-                         FocusChangeMask);
+                     KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
+                         StructureNotifyMask | FocusChangeMask);
         if (!className.empty()) {
             std::string name = "sinjo-test", cls = className;
             XClassHint hint{name.data(), cls.data()};
@@ -52,7 +54,8 @@ public:
             if (how == TitleProperty::NetWmName) {
                 XChangeProperty(m_display, window, XInternAtom(m_display, "_NET_WM_NAME", False),
                                 XInternAtom(m_display, "UTF8_STRING", False), 8, PropModeReplace,
-                                reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
+                                reinterpret_cast<const unsigned char*>(title.data()),
+                                static_cast<int>(title.size()));
                 XStoreName(m_display, window, "fallback title");  // must lose against _NET_WM_NAME
             } else {
                 XStoreName(m_display, window, title.c_str());

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -67,33 +66,41 @@ unsigned ErrorCount(Display* display) {
 }
 
 // --- virtual keys to key symbols ---
+struct KeyMapping {
+    uint16_t virtualKey;
+    KeySym symbol;
+};
+constexpr KeyMapping kKeyMappings[] = {
+    {0x08, XK_BackSpace},
+    {0x09, XK_Tab},
+    {0x0D, XK_Return},
+    {VK_SHIFT, XK_Shift_L},
+    {VK_CONTROL, XK_Control_L},
+    {VK_MENU, XK_Alt_L},
+    {0x13, XK_Pause},
+    {0x14, XK_Caps_Lock},
+    {0x1B, XK_Escape},
+    {0x20, XK_space},
+    {0x21, XK_Prior},
+    {0x22, XK_Next},
+    {0x23, XK_End},
+    {0x24, XK_Home},
+    {0x25, XK_Left},
+    {VK_UP, XK_Up},
+    {0x27, XK_Right},
+    {VK_DOWN, XK_Down},
+    {0x2D, XK_Insert},
+    {0x2E, XK_Delete},
+};
+
 KeySym KeySymForVirtualKey(uint16_t vk) {
     if (vk >= 'A' && vk <= 'Z') return XK_a + (vk - 'A');
     if (vk >= '0' && vk <= '9') return XK_0 + (vk - '0');
     if (vk >= 0x70 && vk <= 0x7B) return XK_F1 + (vk - 0x70);  // F1..F12
-    switch (vk) {
-        case 0x08: return XK_BackSpace;
-        case 0x09: return XK_Tab;
-        case 0x0D: return XK_Return;
-        case VK_SHIFT: return XK_Shift_L;
-        case VK_CONTROL: return XK_Control_L;
-        case VK_MENU: return XK_Alt_L;
-        case 0x13: return XK_Pause;
-        case 0x14: return XK_Caps_Lock;
-        case 0x1B: return XK_Escape;
-        case 0x20: return XK_space;
-        case 0x21: return XK_Prior;
-        case 0x22: return XK_Next;
-        case 0x23: return XK_End;
-        case 0x24: return XK_Home;
-        case 0x25: return XK_Left;
-        case VK_UP: return XK_Up;
-        case 0x27: return XK_Right;
-        case VK_DOWN: return XK_Down;
-        case 0x2D: return XK_Insert;
-        case 0x2E: return XK_Delete;
-        default: return NoSymbol;
+    for (const KeyMapping& mapping : kKeyMappings) {
+        if (mapping.virtualKey == vk) return mapping.symbol;
     }
+    return NoSymbol;
 }
 
 std::wstring Truncated(std::wstring text, size_t maxChars) {
@@ -107,18 +114,17 @@ std::wstring FromLatin1(const char* text) {
     return out;
 }
 
-// Pixel of a normalised coordinate; see SimulatedWindowSystem for why it rounds up.
-int Denormalise(int32_t n, int extent) {
-    const int64_t scaled = static_cast<int64_t>(n) * extent;
-    return static_cast<int>((scaled + kNormalisedMax - 1) / kNormalisedMax);
-}
-
 class X11WindowSystem final : public WindowSystem {
 public:
     explicit X11WindowSystem(Display* display) : m_display(display), m_root(DefaultRootWindow(display)) {
         AdoptConnection(m_display);
-        const char* names[kAtomCount] = {"_NET_WM_NAME", "UTF8_STRING", "_NET_CLIENT_LIST", "_NET_ACTIVE_WINDOW",
-                                         "_NET_SUPPORTING_WM_CHECK", "_NET_SUPPORTED", "WM_STATE"};
+        const char* names[kAtomCount] = {"_NET_WM_NAME",
+                                         "UTF8_STRING",
+                                         "_NET_CLIENT_LIST",
+                                         "_NET_ACTIVE_WINDOW",
+                                         "_NET_SUPPORTING_WM_CHECK",
+                                         "_NET_SUPPORTED",
+                                         "WM_STATE"};
         XInternAtoms(m_display, const_cast<char**>(names), kAtomCount, False, m_atoms.data());
         int event = 0, error = 0, major = 0, minor = 0;
         m_hasXTest = XTestQueryExtension(m_display, &event, &error, &major, &minor) != False;
@@ -220,7 +226,8 @@ public:
 
     bool GetWindowRect(WindowId window, Rect* rect) override {
         XWindowAttributes attributes{};
-        if (window == kNoWindow || rect == nullptr || XGetWindowAttributes(m_display, window, &attributes) == 0) {
+        if (window == kNoWindow || rect == nullptr ||
+            XGetWindowAttributes(m_display, window, &attributes) == 0) {
             return false;
         }
         int x = 0, y = 0;
@@ -236,7 +243,8 @@ public:
         if (!m_hasXTest) return 0;
         uint32_t accepted = 0;
         for (const Input& input : inputs) {
-            if (input.type == INPUT_MOUSE ? FakeMouse(input.mi) : input.type == INPUT_KEYBOARD && FakeKey(input.ki)) {
+            if (input.type == INPUT_MOUSE ? FakeMouse(input.mi)
+                                          : input.type == INPUT_KEYBOARD && FakeKey(input.ki)) {
                 ++accepted;
             }
         }
@@ -255,8 +263,16 @@ public:
     }
 
 private:
-    enum AtomIndex { kNetWmName, kUtf8String, kNetClientList, kNetActiveWindow, kNetSupportingWmCheck,
-                     kNetSupported, kWmState, kAtomCount };
+    enum AtomIndex {
+        kNetWmName,
+        kUtf8String,
+        kNetClientList,
+        kNetActiveWindow,
+        kNetSupportingWmCheck,
+        kNetSupported,
+        kWmState,
+        kAtomCount
+    };
     ::Atom Atom(AtomIndex index) const { return m_atoms[index]; }
 
     // The window-typed (or atom-typed) 32-bit list in a property; empty when it is missing.
@@ -266,8 +282,8 @@ private:
         unsigned long count = 0, remaining = 0;
         unsigned char* data = nullptr;
         std::vector<::Window> out;
-        if (XGetWindowProperty(m_display, window, property, 0, 1 << 16, False, AnyPropertyType, &type, &format,
-                               &count, &remaining, &data) == Success &&
+        if (XGetWindowProperty(m_display, window, property, 0, 1 << 16, False, AnyPropertyType, &type,
+                               &format, &count, &remaining, &data) == Success &&
             data != nullptr) {
             if (format == 32) {
                 // Format-32 data arrives as an array of long, whatever the size of long.
@@ -284,8 +300,8 @@ private:
         int format = 0;
         unsigned long count = 0, remaining = 0;
         unsigned char* data = nullptr;
-        const bool ok = XGetWindowProperty(m_display, window, property, 0, 0, False, AnyPropertyType, &type, &format,
-                                           &count, &remaining, &data) == Success;
+        const bool ok = XGetWindowProperty(m_display, window, property, 0, 0, False, AnyPropertyType, &type,
+                                           &format, &count, &remaining, &data) == Success;
         if (data != nullptr) XFree(data);
         return ok && type != None;
     }
@@ -296,8 +312,8 @@ private:
         int format = 0;
         unsigned long count = 0, remaining = 0;
         unsigned char* data = nullptr;
-        if (XGetWindowProperty(m_display, window, Atom(kNetWmName), 0, 1 << 16, False, Atom(kUtf8String), &type,
-                               &format, &count, &remaining, &data) == Success &&
+        if (XGetWindowProperty(m_display, window, Atom(kNetWmName), 0, 1 << 16, False, Atom(kUtf8String),
+                               &type, &format, &count, &remaining, &data) == Success &&
             data != nullptr) {
             std::wstring title;
             if (type == Atom(kUtf8String) && format == 8) {
@@ -374,8 +390,9 @@ private:
         if ((mi.dwFlags & MOUSEEVENTF_MOVE) != 0) {
             if ((mi.dwFlags & MOUSEEVENTF_ABSOLUTE) != 0) {
                 const ScreenSize screen = GetScreenSize();
-                ok = XTestFakeMotionEvent(m_display, DefaultScreen(m_display), Denormalise(mi.dx, screen.width),
-                                          Denormalise(mi.dy, screen.height), CurrentTime) != 0;
+                const int x = PixelFromNormalised(mi.dx, screen.width);
+                const int y = PixelFromNormalised(mi.dy, screen.height);
+                ok = XTestFakeMotionEvent(m_display, DefaultScreen(m_display), x, y, CurrentTime) != 0;
             } else {
                 ok = XTestFakeRelativeMotionEvent(m_display, mi.dx, mi.dy, CurrentTime) != 0;
             }
@@ -392,7 +409,8 @@ private:
         };
         for (const ButtonFlag& b : kButtons) {
             if ((mi.dwFlags & b.flag) != 0) {
-                ok = XTestFakeButtonEvent(m_display, b.button, b.press ? True : False, CurrentTime) != 0 && ok;
+                ok =
+                    XTestFakeButtonEvent(m_display, b.button, b.press ? True : False, CurrentTime) != 0 && ok;
             }
         }
         return ok;

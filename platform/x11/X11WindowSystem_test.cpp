@@ -36,7 +36,8 @@ public:
 class X11WindowSystemTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display (tests/support/with-display.sh)";
+        if (std::getenv("DISPLAY") == nullptr)
+            GTEST_SKIP() << "needs an X display (tests/support/with-display.sh)";
         const char* headless = std::getenv("SINJO_HEADLESS");
         if (headless != nullptr) savedHeadless_ = headless;
         unsetenv("SINJO_HEADLESS");  // the test runner sets it; here the display is the point
@@ -75,14 +76,14 @@ protected:
 
 TEST_F(X11WindowSystemTest, FindsTopLevelWindowsByTheirExactTitle) {
     const ::Window utf8 = client_.CreateWindow("ImTOO DVD Ripper \xE4\xB8\xAD", "Ripper", 10, 10, 200, 100);
-    const ::Window latin1 =
-        client_.CreateWindow("Caf\xE9 Ripper", "Ripper", 50, 50, 200, 100, 0, X11TestClient::TitleProperty::WmNameOnly);
+    const ::Window latin1 = client_.CreateWindow("Caf\xE9 Ripper", "Ripper", 50, 50, 200, 100, 0,
+                                                 X11TestClient::TitleProperty::WmNameOnly);
     EXPECT_STREQ(system_->Name(), "x11");
-    EXPECT_EQ(system_->FindTopLevelWindow(L"ImTOO DVD Ripper \u4E2D"), utf8);   // _NET_WM_NAME, UTF-8
-    EXPECT_EQ(system_->FindTopLevelWindow(L"Caf\u00E9 Ripper"), latin1);         // WM_NAME only, Latin-1
-    EXPECT_EQ(system_->FindTopLevelWindow(L"ImTOO DVD Ripper"), kNoWindow);     // no prefix matches
+    EXPECT_EQ(system_->FindTopLevelWindow(L"ImTOO DVD Ripper \u4E2D"), utf8);  // _NET_WM_NAME, UTF-8
+    EXPECT_EQ(system_->FindTopLevelWindow(L"Caf\u00E9 Ripper"), latin1);       // WM_NAME only, Latin-1
+    EXPECT_EQ(system_->FindTopLevelWindow(L"ImTOO DVD Ripper"), kNoWindow);    // no prefix matches
     EXPECT_EQ(system_->FindTopLevelWindow(L"imtoo dvd ripper \u4E2D"), kNoWindow);
-    EXPECT_EQ(system_->FindTopLevelWindow(L"fallback title"), kNoWindow);      // _NET_WM_NAME wins
+    EXPECT_EQ(system_->FindTopLevelWindow(L"fallback title"), kNoWindow);  // _NET_WM_NAME wins
     EXPECT_EQ(system_->GetWindowText(utf8, 259), L"ImTOO DVD Ripper \u4E2D");
     EXPECT_EQ(system_->GetWindowText(utf8, 5), L"ImTOO");
     EXPECT_EQ(system_->GetClassName(latin1, 259), L"Ripper");
@@ -97,7 +98,8 @@ TEST_F(X11WindowSystemTest, BringsAWindowToTheForegroundAndReadsItBack) {
     const ::Window b = client_.CreateWindow("Window B", "Test", 400, 0, 300, 200);
     for (const ::Window target : {a, b, a}) {
         EXPECT_TRUE(system_->SetForegroundWindow(target));
-        EXPECT_TRUE(X11TestClient::WaitFor([&] { return system_->GetForegroundWindow() == target; })) << target;
+        EXPECT_TRUE(X11TestClient::WaitFor([&] { return system_->GetForegroundWindow() == target; }))
+            << target;
         EXPECT_EQ(client_.ActiveWindow(), target);
     }
     client_.Destroy(a);
@@ -113,7 +115,8 @@ TEST_F(X11WindowSystemTest, FeedsPointerAndKeysThroughXTest) {
     EXPECT_EQ(rect.bottom - rect.top, 300);
 
     // Every pixel normalised as x * 65535 / width comes back to the same pixel.
-    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{1, 1}, std::pair{957, 611}, std::pair{1919, 1079}}) {
+    for (const auto& [x, y] :
+         {std::pair{0, 0}, std::pair{1, 1}, std::pair{957, 611}, std::pair{1919, 1079}}) {
         const Input move = MouseAt(x, y, MOUSEEVENTF_MOVE);
         EXPECT_EQ(system_->SendInput(std::span<const Input>(&move, 1)), 1u);
         int px = -1, py = -1;

@@ -20,7 +20,8 @@ using platform::winsys::x11test::X11TestClient;
 class ImTooDisplayTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display (tests/support/with-display.sh)";
+        if (std::getenv("DISPLAY") == nullptr)
+            GTEST_SKIP() << "needs an X display (tests/support/with-display.sh)";
         const char* headless = std::getenv("SINJO_HEADLESS");
         if (headless != nullptr) savedHeadless_ = headless;
         unsetenv("SINJO_HEADLESS");
