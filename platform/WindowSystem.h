@@ -4,9 +4,10 @@
 // that offers no other interface.
 //
 // Back ends (each a WindowSystem):
-//   - X11WindowSystem (platform/x11, its own library, linked into the program only): real top-level
-//     windows by title, the foreground window, XTest input, the screen size. X windows have no
-//     window messages or control ids, so the inside of another program is mostly out of reach.
+//   - X11WindowSystem (platform/x11, a library of its own that the player links, so the program has
+//     it and the plug-in module never does): real top-level windows by title, the foreground window,
+//     XTest input, the screen size. X windows have no window messages or control ids, so the inside
+//     of another program is mostly out of reach.
 //   - HeadlessWindowSystem (below): no display at all; it finds nothing and accepts no input.
 //   - SimulatedWindowSystem (platform/SimulatedWindowSystem.h): a window tree that tests build and
 //     that records everything done to it, on a virtual or a real clock.
