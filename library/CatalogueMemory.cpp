@@ -25,7 +25,7 @@ void KeepFreedMemoryForReloads() {
 }
 
 size_t ReserveHeap(size_t bytes) {
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+#if defined(__GLIBC__) && !defined(SINJO_SANITIZER_ALLOCATOR)
     constexpr size_t kHugePage = 2 << 20;
     constexpr size_t kLargestHeapBlock = 32 << 20;  // the mmap threshold set above
     const struct mallinfo2 before_info = mallinfo2();

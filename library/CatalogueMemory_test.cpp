@@ -16,7 +16,7 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || !defined(__GLIBC__)
+#if defined(SINJO_SANITIZER_ALLOCATOR) || !defined(__GLIBC__)
 constexpr bool kSupported = false;
 #else
 constexpr bool kSupported = true;
