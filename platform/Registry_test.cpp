@@ -129,30 +129,6 @@ TEST_F(RegistryTest, WrittenTextMatchesTheFormatAndReadsBackFromAFreshFile) {
     EXPECT_EQ(ReadFile(m_user), expected);
 }
 
-TEST_F(RegistryTest, HandWrittenVariantsAreAccepted) {
-    WriteFile(m_user,
-              "\xEF\xBB\xBFREGEDIT4\r\n"
-              "; a comment\r\n"
-              "\r\n"
-              "[hkey_current_user\\Software\\X]\r\n"
-              "  \"a\" = \"C:\\Mtv\"   \r\n"
-              "\"b\"=DWORD:1F\r\n"
-              "\"a\"=\"later wins\"\r\n"
-              "[HKEY_CURRENT_USER]\r\n"
-              "\"top\"=\"level\"\r\n");
-    EXPECT_EQ(QueryText(RegRoot::CurrentUser, L"software\\x", L"A"), L"later wins");
-    RegValue v;
-    ASSERT_EQ(RegQueryValue(RegRoot::CurrentUser, L"Software\\X", L"b", &v), ERROR_SUCCESS);
-    EXPECT_EQ(v.dword, 0x1Fu);
-    EXPECT_EQ(QueryText(RegRoot::CurrentUser, L"", L"top"), L"level");
-    EXPECT_EQ(ValueNames(RegRoot::CurrentUser, L"Software\\X"), (std::vector<std::wstring>{L"a", L"b"}));
-
-    // An unknown escape keeps its backslash: hand-written folders survive.
-    WriteFile(m_user, "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"dir\"=\"C:\\Mtv\\Songs\"\n");
-    EXPECT_EQ(QueryText(RegRoot::CurrentUser, L"K", L"dir"), L"C:\\Mtv\\Songs");
-    EXPECT_FALSE(fs::exists(m_user + ".bad"));
-}
-
 TEST_F(RegistryTest, NamesIgnoreLetterCaseAndKeepTheFirstSpelling) {
     ASSERT_EQ(RegSetString(RegRoot::CurrentUser, L"Software\\Nadusoft", L"Name", L"a"), ERROR_SUCCESS);
     ASSERT_EQ(RegSetString(RegRoot::CurrentUser, L"SOFTWARE\\NADUSOFT\\New", L"NAME", L"b"), ERROR_SUCCESS);
