@@ -30,7 +30,7 @@
 #include "library/FileEnumerater.h"
 #include "library/Records.h"
 
-struct SongIndexReading;  // a song index being read on a helper thread (library/IndexLoader.cpp)
+struct SongIndexReading;  // a song index being read on a helper thread (library/SongIndexReader.h)
 
 class SongMan final : public nutl::FileEnumerater<std::wstring> {
 public:
@@ -42,7 +42,7 @@ public:
     SongMan(const SongMan&) = delete;
     SongMan& operator=(const SongMan&) = delete;
 
-    // ---- loading (library/IndexLoader.cpp) ----------------------------------------------------------
+    // ---- loading (library/IndexLoader.cpp; the user folders in UserFolderScan.cpp, paths in SongFilePath.cpp)
 
     // Rebuilds the whole catalogue under `lock`: empties every container (deleting the records), both
     // caches and the queue (current_song is cleared with it), then LoadIndex on the index directory

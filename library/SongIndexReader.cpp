@@ -1,0 +1,53 @@
+#include "library/SongIndexReader.h"
+
+#include <exception>
+#include <string_view>
+
+#include "library/IndexFields.h"
+#include "library/Records.h"
+
+namespace index_loading {
+namespace {
+
+// The reader's side: every line of the song index with enough fields (the header skipped) into chunks,
+// in order. Uses only the file and the pipe; never the catalogue.
+void ReadSongChunks(IndexFile& index, SongChunkPipe& pipe) {
+    try {
+        SongChunk* chunk = pipe.TakeFree();
+        bool header = true;  // the first line read is the header
+        std::string_view fields[kSongFields];  // made once: setting up the array per line shows in profiles
+        ForEachLine(index, [&](std::string_view line) {
+            if (chunk == nullptr) return;  // cancelled: the rest of the file is skipped unread
+            if (header) {
+                header = false;
+                return;
+            }
+            if (SplitFields(line, fields, kSongFields) < kSongFields) return;
+            chunk->songs.push_back(
+                {ParseIndexNumber(fields[4]), ParseIndexNumber(fields[9]) == 1 ? left_karaoke : right_karaoke});
+            chunk->texts.Add(FieldText(fields[1]));
+            chunk->texts.Add(FieldText(fields[13]));
+            if (chunk->texts.Full()) {
+                chunk->texts.Convert();
+                pipe.PutFilled(chunk);
+                chunk = pipe.TakeFree();
+            }
+        });
+        if (chunk != nullptr) {
+            chunk->texts.Convert();
+            pipe.PutFilled(chunk);  // possibly empty; the loader takes it like any other
+        }
+        pipe.Finish(nullptr);
+    } catch (...) {
+        pipe.Finish(std::current_exception());
+    }
+}
+
+}  // namespace
+}  // namespace index_loading
+
+bool SongIndexReading::Start(const std::wstring& file) {
+    if (!index.Open(file)) return false;
+    reader.emplace(pipe, "sinjo-index", [this] { index_loading::ReadSongChunks(index, pipe); });
+    return true;
+}
