@@ -19,16 +19,6 @@
 
 #include <cstddef>
 
-// Set where a sanitizer's allocator stands in for the C library's (AddressSanitizer, ThreadSanitizer;
-// clang names the latter only through __has_feature).
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define SINJO_SANITIZER_ALLOCATOR 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define SINJO_SANITIZER_ALLOCATOR 1
-#endif
-#endif
-
 namespace catalogue_memory {
 
 // Applies the allocator settings above once per process; later calls do nothing. Has no effect where

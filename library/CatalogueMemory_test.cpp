@@ -10,17 +10,9 @@
 #include <string>
 #include <vector>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
+#include "platform/Memory.h"
 
 namespace {
-
-#if defined(SINJO_SANITIZER_ALLOCATOR) || !defined(__GLIBC__)
-constexpr bool kSupported = false;
-#else
-constexpr bool kSupported = true;
-#endif
 
 // Whether a mapping of this process covering `address` carries the huge page advice ("hg" among its
 // VmFlags in /proc/self/smaps).
@@ -39,7 +31,7 @@ bool HugePagesAdvisedAt(const void* address) {
 }
 
 TEST(CatalogueMemoryTest, FreedCatalogueMemoryStaysWithTheProcess) {
-    if (!kSupported) GTEST_SKIP() << "the allocator is replaced in this build";
+    if (!platform::HeapIsTunable()) GTEST_SKIP() << "the allocator is replaced in this build";
     catalogue_memory::KeepFreedMemoryForReloads();
     // Many small blocks and one large one, like a catalogue and its lists, freed together: the heap keeps
     // them for the next catalogue instead of handing them back.
@@ -52,19 +44,19 @@ TEST(CatalogueMemoryTest, FreedCatalogueMemoryStaysWithTheProcess) {
     std::memset(large, 1, 8 << 20);
     for (void* p : blocks) std::free(p);
     std::free(large);
-    EXPECT_GE(mallinfo2().fordblks, size_t{20} << 20);
+    EXPECT_GE(platform::HeapFreeBytes(), size_t{20} << 20);
 }
 
 TEST(CatalogueMemoryTest, ReserveHeapGrowsTheHeapOnceAndAdvisesHugePages) {
-    if (!kSupported) GTEST_SKIP() << "the allocator is replaced in this build";
+    if (!platform::HeapIsTunable()) GTEST_SKIP() << "the allocator is replaced in this build";
     catalogue_memory::KeepFreedMemoryForReloads();
-    const size_t free_before = mallinfo2().fordblks;
+    const size_t free_before = platform::HeapFreeBytes();
     const size_t wanted = free_before + (48u << 20);
     const size_t reserved = catalogue_memory::ReserveHeap(wanted);
     EXPECT_GE(reserved, wanted);
-    EXPECT_GE(mallinfo2().fordblks, wanted);
+    EXPECT_GE(platform::HeapFreeBytes(), wanted);
     // Asking again for what is there already changes nothing.
-    EXPECT_EQ(catalogue_memory::ReserveHeap(wanted), mallinfo2().fordblks);
+    EXPECT_EQ(catalogue_memory::ReserveHeap(wanted), platform::HeapFreeBytes());
 
     // Once the memory that was free before is used up, blocks come from the reserved part, which carries
     // the advice.
