@@ -22,8 +22,7 @@
 #include <thread>
 #include <utility>
 
-#include <pthread.h>
-#include <signal.h>
+#include "platform/Thread.h"
 
 template <class Chunk>
 class ChunkPipe final {
@@ -109,22 +108,8 @@ template <class Chunk>
 class ChunkReaderThread final {
 public:
     template <class Body>
-    ChunkReaderThread(ChunkPipe<Chunk>& pipe, const char* name, Body body) : m_pipe(pipe) {
-        sigset_t all;
-        sigset_t previous;
-        sigfillset(&all);
-        pthread_sigmask(SIG_SETMASK, &all, &previous);
-        try {
-            m_thread = std::thread([name, body = std::move(body)]() mutable {
-                pthread_setname_np(pthread_self(), name);
-                body();
-            });
-        } catch (...) {
-            pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-            throw;
-        }
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    }
+    ChunkReaderThread(ChunkPipe<Chunk>& pipe, const char* name, Body body)
+        : m_pipe(pipe), m_thread(platform::StartHelperThread(name, std::move(body))) {}
     ~ChunkReaderThread() {
         if (m_thread.joinable()) {
             m_pipe.Cancel();
