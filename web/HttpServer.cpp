@@ -1,21 +1,13 @@
 #include "web/HttpServer.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
-#include <string_view>
-#include <system_error>
-
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <sys/uio.h>
-#include <unistd.h>
 
 #include "platform/Dialogs.h"
+#include "platform/Socket.h"
 #include "platform/Tick.h"
 #include "core/ByteString.h"
 #include "core/Text.h"
@@ -25,7 +17,6 @@ namespace nutl {
 namespace {
 
 constexpr std::size_t kChunkBytes = 1000;  // receives are made in chunks of at most this size
-constexpr int kListenBacklog = SOMAXCONN;  // room for a burst of a few hundred simultaneous connects
 
 enum ListenState { kNotListening = 0, kListening = 1, kListenFailed = 2 };
 
@@ -33,13 +24,6 @@ int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-void SetTimeout(int socket, int option, uint32_t ms) {
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(ms / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
-    setsockopt(socket, SOL_SOCKET, option, &tv, sizeof tv);
 }
 
 // Header text goes on the wire as it is, so a CR or LF inside a name or value would end the line early
@@ -115,40 +99,6 @@ std::string SerializeResponse(HttpResponse& response) {
     return out;
 }
 
-namespace {
-
-// Sends `head` then `body` on a blocking socket with as few calls as the kernel allows. A send cut short
-// by a signal or a full buffer goes on where it stopped, so the peer never gets half a response followed
-// by the next one. False when the connection failed (or timed out) first.
-bool SendAll(int socket, std::string_view head, std::string_view body) {
-    std::size_t headSent = 0;
-    std::size_t bodySent = 0;
-    while (headSent < head.size() || bodySent < body.size()) {
-        iovec parts[2];
-        int count = 0;
-        if (headSent < head.size()) {
-            parts[count++] = {const_cast<char*>(head.data() + headSent), head.size() - headSent};
-        }
-        if (bodySent < body.size()) {
-            parts[count++] = {const_cast<char*>(body.data() + bodySent), body.size() - bodySent};
-        }
-        msghdr message{};
-        message.msg_iov = parts;
-        message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(count);
-        const ssize_t n = sendmsg(socket, &message, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        std::size_t done = static_cast<std::size_t>(n);
-        const std::size_t fromHead = std::min(done, head.size() - headSent);
-        headSent += fromHead;
-        done -= fromHead;
-        bodySent += done;
-    }
-    return true;
-}
-
-}  // namespace
-
 // --- server: owner's thread ---------------------------------------------------------------------------
 
 HttpServer::HttpServer(const HttpServerLimits& limits) : m_limits(limits) {}
@@ -189,7 +139,7 @@ void HttpServer::Stop(uint32_t timeoutMs) {
         std::lock_guard<std::mutex> lock(m_listenLock);
         m_stopping = true;
         m_stopEvent.Set();
-        if (m_listenSocket >= 0) shutdown(m_listenSocket, SHUT_RDWR);
+        if (m_listenSocket >= 0) platform::ShutdownSocket(m_listenSocket);
         m_listenChanged.notify_all();
     }
     CMiniThread::Stop(timeoutMs);
@@ -200,7 +150,7 @@ void HttpServer::Stop(uint32_t timeoutMs) {
         // descriptor itself, under this lock, when it ends.
         for (WorkerThread* worker : m_workers) {
             if (worker->m_connection && worker->m_connection->socket >= 0) {
-                shutdown(worker->m_connection->socket, SHUT_RDWR);
+                platform::ShutdownSocket(worker->m_connection->socket);
             }
         }
     }
@@ -225,32 +175,12 @@ void HttpServer::HandleRequest(HttpRequest&, HttpResponse&) {}
 
 // --- server: accepting thread ---------------------------------------------------------------------------
 
-int HttpServer::Listen(std::string* error) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        *error = std::system_category().message(errno);
-        return -1;
-    }
-    // Lets a restarted jukebox listen again at once while connections of its previous run linger in
-    // TIME_WAIT. On Linux this never lets two programs listen on the same port.
-    const int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(static_cast<uint16_t>(m_port & 0xFFFF));
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd, kListenBacklog) != 0) {
-        *error = std::system_category().message(errno);
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 uint32_t HttpServer::Run() {
     std::string error;
-    const int fd = Listen(&error);
+    // As many pending connections as the system allows: room for a burst of a few hundred simultaneous
+    // connects. A restarted jukebox listens again at once while connections of its previous run linger.
+    const int fd =
+        platform::ListenTcp(static_cast<uint16_t>(m_port & 0xFFFF), platform::MaxListenBacklog(), &error);
     if (fd < 0) {
         const unsigned port = m_port & 0xFFFF;
         SetListening(kListenFailed, 0);
@@ -264,31 +194,29 @@ uint32_t HttpServer::Run() {
                              platform::MB_OK | platform::MB_ICONEXCLAMATION);
         return 1;
     }
-    sockaddr_in bound{};
-    socklen_t boundSize = sizeof bound;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundSize);
+    const uint16_t boundPort = platform::LocalPort(fd);
     bool listening = false;
     {
         std::lock_guard<std::mutex> lock(m_listenLock);
         if (m_stopping) {
-            close(fd);  // Stop came before listening began: nothing to accept on
+            platform::CloseSocket(fd);  // Stop came before listening began: nothing to accept on
         } else {
             m_listenSocket = fd;
             m_listenState = kListening;
-            m_boundPort = ntohs(bound.sin_port);
+            m_boundPort = boundPort;
             listening = true;
         }
         m_listenChanged.notify_all();
     }
     while (listening && !m_stopEvent.Wait(0)) {
-        const int accepted = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+        platform::AcceptFailure failure = platform::AcceptFailure::kOther;
+        const int accepted = platform::AcceptConnection(fd, &failure);
         if (accepted < 0) {
-            const int e = errno;
-            if (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM) {
+            if (failure == platform::AcceptFailure::kOutOfResources) {
                 // Out of descriptors or memory: the pending connection stays queued; try again soon
                 // rather than spinning.
                 platform::Sleep(50);
-            } else if (e != EINTR && e != ECONNABORTED && e != EPROTO) {
+            } else if (failure == platform::AcceptFailure::kOther) {
                 platform::Sleep(1);  // e.g. the listener was shut down: the stop event ends the loop
             }
             continue;
@@ -299,7 +227,7 @@ uint32_t HttpServer::Run() {
     {
         std::lock_guard<std::mutex> lock(m_listenLock);
         if (m_listenSocket >= 0) {
-            close(m_listenSocket);
+            platform::CloseSocket(m_listenSocket);
             m_listenSocket = -1;
         }
         m_listenState = kNotListening;
@@ -314,15 +242,14 @@ void HttpServer::ServeAccepted(int socket) {
     // still using the object.
     std::lock_guard<std::recursive_mutex> lock(m_workersLock);
     if (m_acceptClosed || m_workers.size() >= m_limits.maxWorkers) {
-        close(socket);  // stopping, or the bound of live connections is reached
+        platform::CloseSocket(socket);  // stopping, or the bound of live connections is reached
         return;
     }
-    const int on = 1;
     // Every response goes out in one send; there is nothing to gain from holding its tail back.
-    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    platform::SetNoDelay(socket);
     // A peer that stops reading must not hold its worker for ever.
-    SetTimeout(socket, SO_SNDTIMEO, m_limits.idleTimeoutMs);
-    SetTimeout(socket, SO_RCVTIMEO, m_limits.idleTimeoutMs);
+    platform::SetSendTimeout(socket, m_limits.idleTimeoutMs);
+    platform::SetReceiveTimeout(socket, m_limits.idleTimeoutMs);
 
     auto connection = std::make_unique<HttpConnection>();
     connection->socket = socket;
@@ -338,7 +265,7 @@ void HttpServer::ServeAccepted(int socket) {
         std::fprintf(stderr, "Web server: no thread could be created for a connection; closing it.\n");
     }
     m_workers.remove(worker);
-    close(socket);
+    platform::CloseSocket(socket);
     worker->m_connection.reset();
     delete worker;
     m_busyCount.fetch_sub(1);
@@ -349,7 +276,7 @@ void HttpServer::ServeAccepted(int socket) {
 void HttpServer::CloseConnection(WorkerThread* worker) {
     std::lock_guard<std::recursive_mutex> lock(m_workersLock);
     if (worker->m_connection) {
-        if (worker->m_connection->socket >= 0) close(worker->m_connection->socket);
+        if (worker->m_connection->socket >= 0) platform::CloseSocket(worker->m_connection->socket);
         worker->m_connection->socket = -1;
         worker->m_connection.reset();
     }
@@ -408,14 +335,11 @@ bool HttpServer::WorkerThread::ReadLine(std::string* line) {
         // left. The slack keeps the ordinary request, read at once, free of extra system calls.
         const int64_t idle = limits.idleTimeoutMs;
         if (left < idle - std::min<int64_t>(idle / 8, 1000)) {
-            SetTimeout(connection.socket, SO_RCVTIMEO, static_cast<uint32_t>(left));
+            platform::SetReceiveTimeout(connection.socket, static_cast<uint32_t>(left));
             m_receiveTimeoutShortened = true;
         }
         char chunk[kChunkBytes];
-        ssize_t n;
-        do {
-            n = recv(connection.socket, chunk, sizeof chunk, 0);
-        } while (n < 0 && errno == EINTR);
+        const long n = platform::Receive(connection.socket, chunk, sizeof chunk);
         if (n <= 0) return false;  // peer closed, receive failed or timed out, or Stop shut it down
         // A zero byte ends the chunk's text; what follows it in this chunk is dropped.
         const void* zero = std::memchr(chunk, 0, static_cast<std::size_t>(n));
@@ -434,7 +358,7 @@ void HttpServer::WorkerThread::Serve() {
     for (;;) {
         m_deadlineMs = NowMs() + limits.idleTimeoutMs;
         if (m_receiveTimeoutShortened) {
-            SetTimeout(m_connection->socket, SO_RCVTIMEO, limits.idleTimeoutMs);
+            platform::SetReceiveTimeout(m_connection->socket, limits.idleTimeoutMs);
             m_receiveTimeoutShortened = false;
         }
         // The peer closed, a receive failed, or a blank line came where a request line belongs.
@@ -473,7 +397,7 @@ void HttpServer::WorkerThread::Serve() {
         }
         // Head and body go out together in one call, without first copying the body behind the head.
         const std::string head = SerializeResponseHead(response);
-        if (!SendAll(m_connection->socket, head, response.body)) break;
+        if (!platform::SendAll(m_connection->socket, head, response.body)) break;
     }
 }
 

@@ -159,7 +159,6 @@ protected:
 
 private:
     uint32_t Run() override;  // the accepting loop
-    int Listen(std::string* error);
     void ServeAccepted(int socket);
     void CloseConnection(WorkerThread* worker);
     void SetListening(int state, uint16_t port);
