@@ -10,6 +10,12 @@ namespace platform {
 // like the platform tick count. Differences must be taken as unsigned 32-bit values.
 uint32_t GetTickCount();
 
+// The same count from the coarse monotonic clock, which is read from memory the kernel updates every
+// timer tick: a resolution of a few milliseconds (the platform's tick count has about 16) for a few
+// nanoseconds a call, where the precise clock can cost a system call on a virtual machine. For code
+// that reads the time on every buffer it processes.
+uint32_t GetCoarseTickCount();
+
 // Milliseconds since this process started (first call of any function here counts as start at the
 // latest). Used for cache stamps.
 uint32_t MillisecondsSinceStart();

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 #include <limits>
 #include <new>
 #include <optional>
 
+#include "platform/Tick.h"
 #include "plugin/PluginSettings.h"
 #include "plugin/SinjoPluginModule.h"
 
@@ -28,16 +28,6 @@ WAVEFORMATEX ReadWaveFormat(const DMO_MEDIA_TYPE& type) {
     return format;
 }
 
-// The tick count of the 100 ms poll, in wrapping 32-bit milliseconds. The coarse monotonic clock is
-// read from memory the kernel updates every timer tick: a resolution of a few milliseconds (the
-// platform's tick count has about 16) for a few nanoseconds a call, where the precise clock can cost a
-// system call on a virtual machine. It is read once per processed buffer.
-uint32_t CoarseTickCount() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
-}
-
 // Time stamps come from the host; keep the running stamp from overflowing whatever they are.
 REFERENCE_TIME AddSaturating(REFERENCE_TIME a, REFERENCE_TIME b) {
     if (b > 0 && a > std::numeric_limits<REFERENCE_TIME>::max() - b) return std::numeric_limits<REFERENCE_TIME>::max();
@@ -49,7 +39,9 @@ REFERENCE_TIME AddSaturating(REFERENCE_TIME a, REFERENCE_TIME b) {
 // --- creation, identity, counting -------------------------------------------------------------------
 
 CSinjoPlugin::CSinjoPlugin(IUnknown* outer)
-    : m_inner(this), m_outer(outer != nullptr ? outer : &m_inner), m_tickSource(&CoarseTickCount) {
+    : m_inner(this),
+      m_outer(outer != nullptr ? outer : &m_inner),
+      m_tickSource(&platform::GetCoarseTickCount) {
     ModuleObjectCreated();
 }
 
