@@ -18,8 +18,7 @@ locale_t FoldLocale() {
 
 }  // namespace
 
-wchar_t FoldChar(wchar_t c) {
-    if (c < 0x80) return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+wchar_t FoldBeyondAscii(wchar_t c) {
     const locale_t loc = FoldLocale();
     return loc != nullptr ? static_cast<wchar_t>(towlower_l(static_cast<wint_t>(c), loc)) : c;
 }

@@ -30,7 +30,11 @@
 namespace platform::reghive {
 
 // Letter case folded for comparing names: ASCII directly, the rest through the C.UTF-8 locale.
-wchar_t FoldChar(wchar_t c);
+wchar_t FoldBeyondAscii(wchar_t c);
+inline wchar_t FoldChar(wchar_t c) {
+    if (c < 0x80) return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+    return FoldBeyondAscii(c);
+}
 std::wstring Fold(std::wstring_view s);
 
 // Whether `c` is a Unicode scalar value. A value's text may hold any wchar_t; where text leaves the

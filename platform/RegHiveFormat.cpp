@@ -31,15 +31,16 @@ void AppendUtf8(std::string& out, wchar_t wc) {
 }
 
 // Strict UTF-8 decoding: every byte that does not start a well-formed sequence becomes U+FFFD and
-// sets *bad.
+// sets *bad. Written through a pointer into room for one character per byte (the most there can be),
+// which keeps the loop free of per-character growth checks.
 std::wstring DecodeUtf8(std::string_view s, bool* bad) {
-    std::wstring out;
-    out.reserve(s.size());
+    std::wstring out(s.size(), L'\0');
+    wchar_t* o = out.data();
     size_t i = 0;
     while (i < s.size()) {
         const auto b0 = static_cast<unsigned char>(s[i]);
         if (b0 < 0x80) {
-            out += static_cast<wchar_t>(b0);
+            *o++ = static_cast<wchar_t>(b0);
             ++i;
             continue;
         }
@@ -60,14 +61,15 @@ std::wstring DecodeUtf8(std::string_view s, bool* bad) {
             c = (c << 6) | (b & 0x3F);
         }
         if (ok && c >= min && IsValidCodePoint(c)) {
-            out += static_cast<wchar_t>(c);
+            *o++ = static_cast<wchar_t>(c);
             i += len;
         } else {
-            out += static_cast<wchar_t>(0xFFFD);
+            *o++ = static_cast<wchar_t>(0xFFFD);
             *bad = true;
             ++i;
         }
     }
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 
