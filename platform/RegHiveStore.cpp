@@ -7,7 +7,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <sys/file.h>
@@ -17,6 +16,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/RegHiveFormat.h"
+#include "platform/ThreadAnnotations.h"
 
 namespace platform {
 
@@ -220,16 +220,19 @@ bool WriteHiveFile(const std::string& path, std::string_view text, mode_t mode, 
 struct RootState {
     // Serialises this process's writers of the hive; held from before the flock until the cache
     // holds what was written. Taken before cacheMutex, never while holding it.
-    std::mutex writeMutex;
+    Mutex writeMutex ACQUIRED_BEFORE(cacheMutex);
 
     // Guards the cache fields below; held only to copy or replace them, never across file I/O.
-    std::mutex cacheMutex;
-    std::string path;                            // hive path the cache belongs to
-    Signature sig;                               // version of the file the cache was parsed from
-    int64_t readAtNs = 0;                        // CLOCK_REALTIME just before that version was read
-    std::shared_ptr<const HiveVersion> version;  // null until first read
-    std::string reportedPath;                    // the damaged or unreadable version last reported
-    Signature reportedSig;
+    Mutex cacheMutex;
+    // The hive path the cache belongs to, the version of the file it was parsed from, and CLOCK_REALTIME
+    // just before that version was read.
+    std::string path GUARDED_BY(cacheMutex);
+    Signature sig GUARDED_BY(cacheMutex);
+    int64_t readAtNs GUARDED_BY(cacheMutex) = 0;
+    std::shared_ptr<const HiveVersion> version GUARDED_BY(cacheMutex);  // null until first read
+    // The damaged or unreadable version last reported.
+    std::string reportedPath GUARDED_BY(cacheMutex);
+    Signature reportedSig GUARDED_BY(cacheMutex);
 };
 
 RootState& State(RegRoot root) {
@@ -243,7 +246,7 @@ std::shared_ptr<const HiveVersion> CurrentVersion(RegRoot root, const std::strin
     const int64_t now = NowNs();
     const Signature seen = StatHive(path);
     {
-        std::lock_guard<std::mutex> lock(st.cacheMutex);
+        MutexLock lock(st.cacheMutex);
         const bool racy = st.sig.kind == Signature::File && S_ISREG(st.sig.mode) &&
                           st.readAtNs - st.sig.mtimeNs <= kRacyMarginNs;
         if (st.version && st.path == path && st.sig == seen && !racy) return st.version;
@@ -251,7 +254,7 @@ std::shared_ptr<const HiveVersion> CurrentVersion(RegRoot root, const std::strin
     Signature sig;
     int error = 0;
     std::shared_ptr<const HiveVersion> version = ReadHive(path, root, &sig, &error);
-    std::lock_guard<std::mutex> lock(st.cacheMutex);
+    MutexLock lock(st.cacheMutex);
     // Report a damaged or unreadable file once per version, not on every re-read.
     if ((version->unreadable || version->damage.badLines > 0) &&
         !(st.reportedPath == path && st.reportedSig == sig)) {
@@ -280,7 +283,7 @@ std::shared_ptr<const HiveVersion> CurrentVersion(RegRoot root, const std::strin
 
 LSTATUS ModifyHive(RegRoot root, const HiveChange& change) {
     RootState& st = State(root);
-    std::lock_guard<std::mutex> writer(st.writeMutex);
+    MutexLock writer(st.writeMutex);
     const std::string path = RegHivePath(root);
     if (!EnsureFolder(FolderOf(path))) return ERROR_CANTWRITE;
     Fd lock(open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
@@ -300,14 +303,14 @@ LSTATUS ModifyHive(RegRoot root, const HiveChange& change) {
     if (current->damage.badLines > 0 && !KeepBadCopy(path, current->raw)) return ERROR_CANTWRITE;
     Signature oldSig;
     {
-        std::lock_guard<std::mutex> cache(st.cacheMutex);
+        MutexLock cache(st.cacheMutex);
         oldSig = st.sig;
     }
     const mode_t mode = oldSig.kind == Signature::File ? oldSig.mode : 0;
     const int64_t now = NowNs();
     Signature sig;
     if (!WriteHiveFile(path, SerializeHive(next->hive, root), mode, &sig)) return ERROR_CANTWRITE;
-    std::lock_guard<std::mutex> cache(st.cacheMutex);
+    MutexLock cache(st.cacheMutex);
     st.path = path;
     st.sig = sig;
     st.readAtNs = now;
