@@ -14,7 +14,7 @@ namespace platform {
 
 #if defined(__GLIBC__)
 
-bool HeapIsTunable() { return !kAddressSanitizer; }
+bool HeapIsTunable() { return !kAllocatorReplaced; }
 
 void SetHeapTrimThreshold(size_t bytes) { mallopt(M_TRIM_THRESHOLD, static_cast<int>(bytes)); }
 
