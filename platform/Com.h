@@ -12,7 +12,8 @@
 // (classes that live inside the program itself, registered with RegisterBuiltinClass), then under
 // HKEY_CLASSES_ROOT\CLSID\{...}\InprocServer32 in classes.reg: the key's default value is the module's
 // path, which is loaded once with dlopen and kept in a module cache for the life of the process (or
-// until CoFreeUnusedLibraries finds it unused).
+// until CoFreeUnusedLibraries finds it unused). Where the caller allows a local server, CoCreateInstance
+// then goes on to the process that serves the class (platform/LocalServer.h, platform/LocalClient.h).
 //
 // Threads: every function here may be called from any thread. The built-in class table and the module
 // cache are each guarded by their own mutex inside Com.cpp; no lock is held while a module's code runs.
@@ -71,6 +72,14 @@ constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHresult(0x80040154u);
 constexpr HRESULT CO_E_DLLNOTFOUND = MakeHresult(0x800401F8u);
 constexpr HRESULT CO_E_ERRORINDLL = MakeHresult(0x800401F9u);
 constexpr HRESULT SELFREG_E_CLASS = MakeHresult(0x80040201u);
+// Activation of and calls to objects in another process (the local server).
+constexpr HRESULT CO_E_CLASSSTRING = MakeHresult(0x800401F3u);      // no such ProgID
+constexpr HRESULT CO_E_OBJISREG = MakeHresult(0x800401FBu);         // the class object is registered already
+constexpr HRESULT CO_E_SERVER_EXEC_FAILURE = MakeHresult(0x80080005u);
+constexpr HRESULT CO_E_SERVER_STOPPING = MakeHresult(0x80080008u);
+constexpr HRESULT RPC_E_INVALID_DATAPACKET = MakeHresult(0x80010009u);
+constexpr HRESULT RPC_E_DISCONNECTED = MakeHresult(0x80010108u);
+constexpr long RPC_S_SERVER_TOO_BUSY = 1723;  // a system error: HRESULT_FROM_WIN32 makes it 0x800706BB
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
@@ -206,7 +215,9 @@ using DllRegisterServerFn = HRESULT (*)();
 //   anything the module's DllGetClassObject returns.
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* reserved, REFIID iid, void** object);
 
-// Creates one object of `clsid` through its class factory and asks it for `iid`.
+// Creates one object of `clsid` through its class factory and asks it for `iid`. With CLSCTX_LOCAL_SERVER
+// in `context`, a class that no module of this process offers is created in the process that serves it
+// (started when none runs; see platform/LocalClient.h).
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** object);
 
 // Makes a class of the program itself creatable by class id, without classes.reg. `factory` must live
