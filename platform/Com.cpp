@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/FileSystem.h"
+#include "platform/LocalClient.h"
 #include "platform/Registry.h"
 
 namespace platform {
@@ -204,6 +205,10 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
     *object = nullptr;
     ComPtr<IClassFactory> factory;
     HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory, factory.ReleaseAndGetVoidAddress());
+    // A class no module of this process offers may be served by another process.
+    if (hr == REGDB_E_CLASSNOTREG && (context & CLSCTX_LOCAL_SERVER) != 0 && outer == nullptr) {
+        return CoCreateLocalInstance(clsid, iid, object);
+    }
     if (FAILED(hr)) return hr;
     if (!factory) return E_UNEXPECTED;
     return factory->CreateInstance(outer, iid, object);
