@@ -7,8 +7,11 @@
 #include "core/Settings.h"
 #include "core/Text.h"
 #include "app/SinjoDlg.h"
+#include "app/SinjoModule.h"
 #include "library/SongMan.h"
 #include "platform/CodePage.h"
+#include "platform/Com.h"
+#include "platform/LocalServer.h"
 #include "platform/Gui.h"
 #include "player/PlayerCommands.h"
 #include "protocol/SettingKeys.h"
@@ -43,21 +46,55 @@ int SinjoApp::Main(int argc, char** argv) {
 }
 
 bool SinjoApp::InitInstance(Mode mode) {
+    CSinjoModule& module = SinjoModule();
+    const bool shellRun = mode == Mode::register_server || mode == Mode::unregister_server;
+    // Door's class object is served in every mode, so that outside clients reach whichever run is going.
+    // A run that cannot serve ends at once and silently (most often another Sinjobox serves this profile:
+    // it keeps its socket). Registering and unregistering work whether or not another run serves.
+    const platform::HRESULT served = module.RegisterClassObjects();
+    if (platform::FAILED(served) && !shellRun) {
+        m_exitCode = served == platform::CO_E_OBJISREG ? kExitAlreadyServed : kExitCannotServe;
+        return false;
+    }
     switch (mode) {
         case Mode::automation_server:
-            std::fprintf(stderr, "Sinjo: the automation server is not available in this build.\n");
-            m_exitCode = 1;
-            return false;
-        case Mode::register_server:
+            StartAutomationServer();
+            return true;
         case Mode::unregister_server:
-            std::fprintf(stderr, "Sinjo: automation registration is not available in this build.\n");
-            m_exitCode = 1;
+        case Mode::register_server: {
+            // This run ends at once: a client must not get an object that dies with it.
+            platform::CoSuspendClassObjects();
+            const std::wstring program = GetProgramPath();
+            const platform::HRESULT hr = mode == Mode::register_server ? module.RegisterServer(program)
+                                                                       : module.UnregisterServer(program);
+            if (platform::FAILED(hr)) m_exitCode = kExitRegistrationFailed;
             return false;
+        }
         case Mode::normal:
             RunNormal();
             return false;
     }
     return false;
+}
+
+void SinjoApp::StartAutomationServer() {
+    CSinjoModule& module = SinjoModule();
+    module.SetAutomationServerRun(true);
+    // No window shows: this handle only carries the grace timer and the close that SIGINT and SIGTERM send.
+    m_automationWindow = platform::CreateWindowHandle(
+        [](platform::HWND window, platform::UINT message, platform::WPARAM, platform::LPARAM) -> platform::LRESULT {
+            if (message == platform::WM_TIMER) {
+                platform::KillTimer(window, kAutomationGraceTimer);
+                // Started, but no client ever came for an object: do not linger.
+                SinjoModule().EndAutomationServerRunIfIdle();
+            } else if (message == platform::WM_CLOSE) {
+                platform::CoSuspendClassObjects();
+                platform::PostQuitMessage(0);
+            }
+            return 0;
+        });
+    platform::SetTimer(m_automationWindow, kAutomationGraceTimer, kAutomationGraceMs);
+    platform::CloseOnTerminationSignals(m_automationWindow);
 }
 
 void SinjoApp::RunNormal() {
@@ -101,6 +138,12 @@ void SinjoApp::RunNormal() {
 }
 
 int SinjoApp::ExitInstance() {
+    // Clients' objects go first, while what they might reach still exists.
+    SinjoModule().RevokeClassObjects();
+    if (m_automationWindow != nullptr) {
+        platform::DestroyWindow(m_automationWindow);
+        m_automationWindow = nullptr;
+    }
     SetMediaEndedHandler(nullptr);
     if (g_webServer != nullptr) {
         delete g_webServer;

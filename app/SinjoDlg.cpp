@@ -46,6 +46,12 @@ int SinjoDlg::DoModal() {
     return result;
 }
 
+platform::HRESULT SinjoDlg::ExecScript(const std::wstring& frame, const std::wstring& script) {
+    (void)frame;
+    (void)script;
+    return platform::E_FAIL;  // no web view, so no page to run script in
+}
+
 platform::LRESULT SinjoDlg::OnMessage(platform::UINT message, platform::WPARAM wParam, platform::LPARAM lParam) {
     switch (message) {
         case WM_SONGMAN_COMMAND:

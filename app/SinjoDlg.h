@@ -7,6 +7,9 @@
 // they read from g_mainWindow.
 #pragma once
 
+#include <string>
+
+#include "platform/Com.h"
 #include "platform/Gui.h"
 
 class SinjoDlg final {
@@ -25,6 +28,9 @@ public:
     // The window's handle, null while there is no window. GUI thread only: other threads read the
     // handle from g_mainWindow (core/Globals.h), which this window keeps up to date.
     platform::HWND Handle() const { return m_window; }
+    // Runs `script` in the frame named `frame` of the page the window shows. E_FAIL while there is no page
+    // to run it in (the window has no web view yet, and none when headless).
+    platform::HRESULT ExecScript(const std::wstring& frame, const std::wstring& script);
 
 private:
     platform::LRESULT OnMessage(platform::UINT message, platform::WPARAM wParam, platform::LPARAM lParam);
