@@ -204,12 +204,18 @@ public:
         SetSetting("setting:MtvRootDir", (root_ / "mtv").string());
     }
 
-    bool Start(const std::vector<std::pair<std::string, std::string>>& extraEnv = {}) {
+    // Starts the program with `args` (none: a normal run) and waits until it serves the web port.
+    bool Start(const std::vector<std::pair<std::string, std::string>>& extraEnv = {},
+               const std::vector<std::string>& args = {}) {
         SetSetting("setting:WebServerPort", std::to_string(port_));
         std::string reg = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Nadusoft\\Sinjo\\Options]\n";
         for (const auto& [k, v] : settings_) reg += "\"" + Escape(k) + "\"=\"" + Escape(v) + "\"\n";
         WriteFile(home() / "user.reg", reg);
         const fs::path log = root_ / "stdout.txt";
+        const std::string exe = program().string();
+        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
         pid_ = fork();
         if (pid_ == 0) {
             setenv("SINJO_HOME", home().c_str(), 1);
@@ -220,7 +226,7 @@ public:
             const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(out, 1);
             dup2(out, 2);
-            execl(program().c_str(), program().c_str(), static_cast<char*>(nullptr));
+            execv(argv[0], argv.data());
             _exit(127);
         }
         // Ready once it accepts connections.
@@ -263,6 +269,7 @@ public:
     }
 
     int exitStatus() const { return exitStatus_; }
+    pid_t pid() const { return pid_; }
     std::string output() const { return ReadFile(root_ / "stdout.txt"); }
     std::string userReg() const { return ReadFile(home() / "user.reg"); }
 
