@@ -28,7 +28,7 @@ constexpr ParamDesc kParams[] = {{L"n", VT_I4, PARAMFLAG_FIN},
                                  {L"r", VT_BSTR, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
 constexpr ParamDesc kPut[] = {{L"v", VT_BSTR, PARAMFLAG_FIN}};
 constexpr FuncDesc kFuncs[] = {{1, INVOKE_FUNC, L"Call", kParams, L"", 7},
-                               {2, INVOKE_PROPERTYGET, L"Value", kParams + 3, L"", 8},
+                               {2, INVOKE_PROPERTYGET, L"Value", std::span<const ParamDesc>(kParams + 3, 1), L"", 8},
                                {2, INVOKE_PROPERTYPUT, L"Value", kPut, L"", 9}};
 constexpr InterfaceDesc kInterface{L"IFuzz", GUID{}, L"", TYPEFLAG_FDUAL, kFuncs};
 
