@@ -8,6 +8,7 @@
 #include "core/Settings.h"
 #include "library/SongMan.h"
 #include "platform/Dialogs.h"
+#include "player/ImTooAutomation.h"
 #include "player/PlayerCommands.h"
 #include "protocol/SettingKeys.h"
 #include "resources/SinjoGuids.h"
@@ -22,16 +23,6 @@ using platform::S_OK;
 namespace {
 
 using CatalogueLock = std::lock_guard<std::recursive_mutex>;
-
-// The DVD ripper automation. The ripper sequence itself is built as a plain function of the player layer
-// (ControlImToo in player/ImTooAutomation.h); until it is part of this program, the request ends with the
-// sequence's first failure, as it does on a desktop where the ripper does not run.
-// TODO(ripper): call ControlImToo(audio_index, subtitle_index) from player/ImTooAutomation.h here.
-void RunRipperAutomation(uint32_t audio_index, uint32_t subtitle_index) {
-    (void)audio_index;
-    (void)subtitle_index;
-    platform::MessageBox(nullptr, L"Can not find the main window.", L"Sinjo", platform::MB_OK);
-}
 
 // The port setting as the settings store would give it. Without a store (the automation-server run) the
 // profile is read directly, and nothing is cached or written back.
@@ -236,8 +227,8 @@ HRESULT Door::Reload() {
 }
 
 HRESULT Door::ControlImToo(LONG audio_index, LONG subtitle_index) {
-    // The ripper reports its own failures; the caller always hears of success.
-    RunRipperAutomation(static_cast<uint32_t>(audio_index), static_cast<uint32_t>(subtitle_index));
+    // The ripper sequence shows its own failures; the caller always hears of success.
+    ::ControlImToo(static_cast<uint32_t>(audio_index), static_cast<uint32_t>(subtitle_index));
     return S_OK;
 }
 
