@@ -126,6 +126,27 @@ protected:
         return ran;
     }
     Ran Sinjo(const std::vector<std::string>& args) { return Run(inst_.program().string(), args); }
+    // Starts the program with the installation's environment, output to files; waitable with WaitFor.
+    pid_t Launch(const std::vector<std::string>& args) {
+        std::vector<std::string> words{inst_.program().string()};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        const std::string home = inst_.home().string();
+        const std::string log = (inst_.root() / "launched.txt").string();
+        const pid_t pid = fork();
+        if (pid == 0) {
+            setenv("SINJO_HOME", home.c_str(), 1);
+            setenv("SINJO_HEADLESS", "1", 1);
+            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, 1);
+            dup2(out, 2);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        return pid;
+    }
     Ran Ctl(const std::vector<std::string>& args) { return Run(std::string(SINJO_BIN_DIR) + "/sinjoctl", args); }
 
     // The exit status, or -1 after killing a process that did not end in time.
@@ -253,9 +274,7 @@ TEST_F(AutomationTest, UnregisterRemovesWhatTheTablesSayAndKeepsSharedKeys) {
 }
 
 TEST_F(AutomationTest, EmbeddingComesBeforeRegserverAndTheRunServesUntilItsClientIsDone) {
-    ASSERT_TRUE(fs::create_directories(inst_.home()) || fs::exists(inst_.home()));
-    pid_t pid = -1;
-    ASSERT_EQ(platform::SpawnDetachedProcess(inst_.program().string(), {"-Embedding", "-Regserver"}, &pid), 0);
+    const pid_t pid = Launch({"-Embedding", "-Regserver"});
     // No registration, so activation by ProgID cannot find it: reach it the way a client of this profile does.
     platform::ComPtr<platform::IDispatch> door;
     for (int i = 0; i < 2000 && !door; ++i) {
@@ -283,7 +302,7 @@ TEST_F(AutomationTest, EmbeddingComesBeforeRegserverAndTheRunServesUntilItsClien
               platform::E_FAIL);
     EXPECT_FALSE(HttpClient(inst_.port()).connected()) << "no web server in an automation run";
     door.Reset();
-    EXPECT_TRUE(Ended(pid, 20000)) << "the last object released ends the run";
+    EXPECT_EQ(WaitFor(pid, 20000), 0) << "the last object released ends the run, cleanly";
     EXPECT_FALSE(SocketExists());
 }
 
@@ -384,6 +403,17 @@ TEST_F(AutomationTest, ANormalRunServesOutsideClientsOnItsCatalogueAndQueue) {
         EXPECT_NE(ran.err.find("usage: sinjoctl"), std::string::npos) << ran.err;
     }
     EXPECT_EQ(PhoneQueue(), (std::vector<int>{4, 7, 5})) << "no failed call changed the queue";
+
+    // The jukebox closes while a client holds its object: it ends as always, and the client hears of it.
+    platform::ComPtr<platform::IDispatch> door;
+    platform::CLSID clsid;
+    ASSERT_EQ(platform::CLSIDFromProgID(L"Sinjo.Door", &clsid), platform::S_OK);
+    ASSERT_EQ(platform::ConnectLocalInstance(clsid, platform::IID_IDispatch, door.ReleaseAndGetVoidAddress()),
+              platform::S_OK);
+    EXPECT_GE(inst_.Stop(), 0);
+    EXPECT_TRUE(WIFEXITED(inst_.exitStatus()) && WEXITSTATUS(inst_.exitStatus()) == 0) << inst_.output();
+    EXPECT_EQ(platform::InvokeById(*door.Get(), 12, platform::DISPATCH_METHOD, {}).hr, platform::RPC_E_DISCONNECTED);
+    EXPECT_FALSE(SocketExists());
 }
 
 TEST_F(AutomationTest, RenamingThroughSinjoctlRenamesTheFilesAndWritesTheLog) {
