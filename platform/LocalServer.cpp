@@ -346,8 +346,9 @@ void Server::Close() {
     listenFd_ = -1;
     RemoveSocket();
     // Every send that waits for the GUI thread fails from here on, so no connection thread can wait on us.
+    // The handle itself stays as it is (connection threads still read it): a destroyed handle is never
+    // reused, and sends to it fail.
     DestroyWindow(window_);
-    window_ = nullptr;
     std::vector<std::unique_ptr<Connection>> all;
     {
         MutexLock lock(mu_);

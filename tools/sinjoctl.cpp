@@ -206,9 +206,9 @@ int List(platform::IDispatch& object, bool namesOnly) {
         std::printf("%s %u.%u (%s), interface %s (%s)\n", platform::ToUtf8(lib.name).c_str(), lib.majorVersion,
                     lib.minorVersion, platform::ToUtf8(lib.help).c_str(), platform::ToUtf8(iface.name).c_str(),
                     platform::ToUtf8(iface.help).c_str());
-        std::printf("%4s  %-6s  %-58s  %s\n", "id", "kind", "member", "help");
+        std::printf("%4s  %-6s  %-60s  %s\n", "id", "kind", "member", "help");
         for (const platform::FuncDesc& f : iface.funcs) {
-            std::printf("%4d  %-6s  %-58s  %s\n", f.memid, KindName(f.invkind), Signature(f).c_str(),
+            std::printf("%4d  %-6s  %-60s  %s\n", f.memid, KindName(f.invkind), Signature(f).c_str(),
                         platform::ToUtf8(f.help).c_str());
         }
     }
