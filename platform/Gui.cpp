@@ -6,9 +6,10 @@
 //     min-heap of timer due times on the monotonic clock. All of it is guarded by GuiCore::mu_.
 //     No lock is ever held while a handler or task runs, so handlers may create and destroy
 //     windows, send, post and set timers freely.
-//   - LoopBackend is the part that waits for work and is woken when work arrives. The std backend
-//     is a condition variable; a GLib main loop can take its place (Wake = wake the main context,
-//     WaitForWork = one blocking iteration of the context) without touching the rest.
+//   - LoopBackend (platform/GuiLoop.h) is the part that waits for work and is woken when work
+//     arrives. The std back end here is a condition variable; a desktop library registers another
+//     (the GLib main context in platform/desktop) and InitGuiThread picks it when a display is
+//     present. The loops below are the same for every back end.
 //   - A cross-thread send is a record queued with the other work; the sender waits on the record's
 //     own condition variable until the GUI thread has run the handler, or until the window is
 //     destroyed (DestroyWindow fails every send still queued for it and wakes its sender).
@@ -16,6 +17,7 @@
 // Handles are a counter cast to a pointer, so a handle is never reused while the process runs and a
 // stale handle can never reach a newer window.
 #include "platform/Gui.h"
+#include "platform/GuiLoop.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -40,7 +42,7 @@
 namespace platform {
 namespace {
 
-using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC on Linux
+using Clock = GuiClock;
 
 // Timers shorter than this are raised to it, as the platform does; a 0 ms timer would otherwise
 // keep the loop spinning.
@@ -49,20 +51,12 @@ constexpr uint32_t kMinimumTimerMs = 10;
 // How often PumpMessagesUntil re-checks its condition while no work arrives.
 constexpr auto kPumpPollInterval = std::chrono::milliseconds(5);
 
-// Waiting for work and being woken when work arrives. Wake is called from any thread after every
-// change that the loop must notice (new queue item, new timer, quit); WaitForWork is called by the
-// GUI thread only and returns on a wake, at the deadline, or spuriously.
-class LoopBackend {
-public:
-    virtual ~LoopBackend() = default;
-    virtual void Wake() = 0;
-    virtual void WaitForWork(std::optional<Clock::time_point> deadline) = 0;
-};
-
 // The std-only backend: a flag and a condition variable. A wake that comes before the wait is
 // remembered by the flag, so work queued between the loop's last look and its wait is never missed.
 class StdLoopBackend final : public LoopBackend {
 public:
+    bool Activate(GuiWork&) override { return true; }
+    void Deactivate() override {}
     void Wake() override {
         std::lock_guard<std::mutex> lock(mu_);
         woken_ = true;
@@ -130,11 +124,103 @@ struct TimerDue {
     bool operator>(const TimerDue& other) const { return due > other.due; }
 };
 
-class GuiCore final {
+class GuiCore final : public GuiWork {
 public:
-    GuiCore() : backend_(std::make_unique<StdLoopBackend>()) {}
+    GuiCore() {
+        BackendEntry std;
+        std.name = "std";
+        std.instance = std::make_unique<StdLoopBackend>();
+        backend_.store(std.instance.get());
+        activeBackend_ = std.name;
+        backends_.push_back(std::move(std));
+    }
     GuiCore(const GuiCore&) = delete;
     GuiCore& operator=(const GuiCore&) = delete;
+
+    // --- loop back ends ---
+    bool Register(std::string_view name, bool desktop, LoopBackendFactory factory) {
+        std::lock_guard<std::mutex> lock(backendsMu_);
+        if (factory == nullptr || name.empty() || FindBackendLocked(name) != nullptr) {
+            return false;
+        }
+        BackendEntry entry;
+        entry.name = std::string(name);
+        entry.desktop = desktop;
+        entry.factory = factory;
+        backends_.push_back(std::move(entry));
+        return true;
+    }
+
+    std::vector<std::string> BackendNames(bool desktopOnly) {
+        std::lock_guard<std::mutex> lock(backendsMu_);
+        std::vector<std::string> names;
+        for (const BackendEntry& entry : backends_) {
+            if (!desktopOnly || entry.desktop) {
+                names.push_back(entry.name);
+            }
+        }
+        return names;
+    }
+
+    // GUI thread. The back end is created on first use and never destroyed (see backends_).
+    bool SelectBackend(std::string_view name) {
+        LoopBackend* next = nullptr;
+        std::string nextName;
+        {
+            std::lock_guard<std::mutex> lock(backendsMu_);
+            BackendEntry* entry = FindBackendLocked(name);
+            if (entry == nullptr) {
+                return false;
+            }
+            if (!entry->instance) {
+                entry->instance = entry->factory();
+                if (!entry->instance) {
+                    return false;
+                }
+            }
+            next = entry->instance.get();
+            nextName = entry->name;
+        }
+        LoopBackend* previous = backend_.load();
+        if (next == previous) {
+            return true;
+        }
+        // Activation may start a toolkit, which runs its own code; no lock is held meanwhile.
+        if (!next->Activate(*this)) {
+            return false;
+        }
+        previous->Deactivate();
+        backend_.store(next);
+        {
+            std::lock_guard<std::mutex> lock(backendsMu_);
+            activeBackend_ = nextName;
+        }
+        next->Wake();  // work queued while the previous back end was active
+        return true;
+    }
+
+    std::string ActiveBackendName() {
+        std::lock_guard<std::mutex> lock(backendsMu_);
+        return activeBackend_;
+    }
+
+    // True only for the first caller: the GUI thread's loop is chosen once, by the first InitGuiThread.
+    bool TakeDefaultBackendChoice() { return !backendChosen_.exchange(true); }
+
+    // --- GuiWork, for the back ends ---
+    std::optional<Clock::time_point> NextWorkDue() override {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            if (!queue_.empty()) {
+                return Clock::time_point::min();
+            }
+        }
+        return NextTimerDue();
+    }
+    void RunDueWork() override {
+        static const std::function<bool()> never = [] { return false; };
+        RunPass(never);
+    }
 
     // --- GUI thread identity ---
     void MarkGuiThread() { guiThread_.store(std::this_thread::get_id()); }
@@ -242,7 +328,7 @@ public:
             item.send = record;
             queue_.push_back(std::move(item));
         }
-        backend_->Wake();
+        Backend().Wake();
         std::unique_lock<std::mutex> lock(mu_);
         record->finished.wait(lock, [&] {
             return record->state == SendState::Done || record->state == SendState::Failed;
@@ -271,7 +357,7 @@ public:
             item.lParam = lParam;
             queue_.push_back(std::move(item));
         }
-        backend_->Wake();
+        Backend().Wake();
         return true;
     }
 
@@ -286,7 +372,7 @@ public:
             item.task = std::move(task);
             queue_.push_back(std::move(item));
         }
-        backend_->Wake();
+        Backend().Wake();
         return true;
     }
 
@@ -305,7 +391,7 @@ public:
             it->second.timers[id] = TimerSlot{periodMs, generation};
             timers_.push(TimerDue{Clock::now() + std::chrono::milliseconds(periodMs), window, id, generation});
         }
-        backend_->Wake();  // the loop may be waiting for a later deadline
+        Backend().Wake();  // the loop may be waiting for a later deadline
         return true;
     }
 
@@ -322,7 +408,7 @@ public:
             quitCode_ = code;
             quitPending_ = true;
         }
-        backend_->Wake();
+        Backend().Wake();
     }
 
     // Takes a pending quit request once the queue is empty, so that everything posted before the
@@ -400,7 +486,7 @@ public:
         return timers_.top().due;
     }
 
-    LoopBackend& Backend() { return *backend_; }
+    LoopBackend& Backend() { return *backend_.load(); }
 
 private:
     void FailLocked(SendRecord& record) {
@@ -471,8 +557,34 @@ private:
         record.finished.notify_all();
     }
 
-    // Constant after construction.
-    const std::unique_ptr<LoopBackend> backend_;
+    struct BackendEntry {
+        std::string name;
+        bool desktop = false;
+        LoopBackendFactory factory = nullptr;
+        std::unique_ptr<LoopBackend> instance;  // created on first selection, kept for the process
+    };
+
+    BackendEntry* FindBackendLocked(std::string_view name) {
+        for (BackendEntry& entry : backends_) {
+            if (entry.name == name) {
+                return &entry;
+            }
+        }
+        return nullptr;
+    }
+
+    // The active back end. Written on the GUI thread only (SelectBackend); read by any thread that
+    // wakes the loop. A back end it ever pointed to is never destroyed, so a thread that loaded the
+    // previous one just before a switch still wakes a live object (the GUI thread looks at the queue
+    // before it waits again, so that wake is not needed).
+    std::atomic<LoopBackend*> backend_{nullptr};
+    std::atomic<bool> backendChosen_{false};
+
+    // The registered back ends and the active one's name, guarded by backendsMu_ (never held while a
+    // back end's code runs, nor together with mu_).
+    std::mutex backendsMu_;
+    std::vector<BackendEntry> backends_;
+    std::string activeBackend_;
 
     std::atomic<std::thread::id> guiThread_{};
 
@@ -504,6 +616,10 @@ bool EnvSet(const char* name) {
 std::atomic<HWND> g_signalTarget{nullptr};
 std::once_flag g_signalWatcherStarted;
 
+// True when a desktop back end was wanted (a display is named) but none could start: the program
+// then runs headless.
+std::atomic<bool> g_desktopUnavailable{false};
+
 void WatchTerminationSignals(sigset_t signals) {
     HWND closing = nullptr;
     for (;;) {
@@ -512,7 +628,19 @@ void WatchTerminationSignals(sigset_t signals) {
             continue;
         }
         const HWND target = g_signalTarget.load();
-        if (target != nullptr && target != closing) {
+        if (target == nullptr) {
+            // No window takes the signal yet: end the process the way the signal would by default.
+            struct sigaction dfl {};
+            dfl.sa_handler = SIG_DFL;
+            sigaction(signal, &dfl, nullptr);
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, signal);
+            pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+            raise(signal);
+            continue;
+        }
+        if (target != closing) {
             // The first signal closes the window the same way its close box does.
             closing = target;
             PostMessage(target, WM_CLOSE, 0, 0);
@@ -526,9 +654,53 @@ void WatchTerminationSignals(sigset_t signals) {
     }
 }
 
+sigset_t TerminationSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
+
+// Blocks SIGINT and SIGTERM in the calling thread (so that every thread started later inherits the
+// mask and the watcher's sigwait is the only place these signals are taken) and starts the watcher.
+void StartSignalWatcher() {
+    const sigset_t signals = TerminationSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::call_once(g_signalWatcherStarted, [signals] {
+        std::thread(WatchTerminationSignals, signals).detach();
+    });
+}
+
+// The first InitGuiThread picks the loop: a desktop back end when a display is named, else "std".
+void ChooseDefaultBackend(GuiCore& core) {
+    if (IsHeadless()) {
+        return;
+    }
+    const std::vector<std::string> desktops = core.BackendNames(true);
+    if (desktops.empty()) {
+        return;  // no desktop library linked: the std loop, windows as handles only
+    }
+    for (const std::string& name : desktops) {
+        if (core.SelectBackend(name)) {
+            return;
+        }
+    }
+    g_desktopUnavailable.store(true);
+    const char* display = std::getenv("DISPLAY");
+    std::fprintf(stderr, "Sinjo: the display \"%s\" cannot be opened; running without windows.\n",
+                 display != nullptr ? display : "");
+}
+
 }  // namespace
 
-void InitGuiThread() { Core().MarkGuiThread(); }
+void InitGuiThread() {
+    GuiCore& core = Core();
+    core.MarkGuiThread();
+    if (core.TakeDefaultBackendChoice()) {
+        ChooseDefaultBackend(core);
+    }
+}
 
 bool IsGuiThread() { return Core().OnGuiThread(); }
 
@@ -537,7 +709,7 @@ bool IsHeadless() {
     if (headless != nullptr && std::string_view(headless) == "1") {
         return true;
     }
-    return !EnvSet("DISPLAY") && !EnvSet("WAYLAND_DISPLAY");
+    return g_desktopUnavailable.load() || (!EnvSet("DISPLAY") && !EnvSet("WAYLAND_DISPLAY"));
 }
 
 HWND CreateWindowHandle(WindowHandler handler) {
@@ -637,17 +809,27 @@ bool PumpMessagesUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
 }
 
 void CloseOnTerminationSignals(HWND window) {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    // Blocked here, so that every thread started later inherits the mask and the watcher's sigwait
-    // is the only place these signals are taken.
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     g_signalTarget.store(window);
-    std::call_once(g_signalWatcherStarted, [signals] {
-        std::thread(WatchTerminationSignals, signals).detach();
-    });
+    StartSignalWatcher();
 }
+
+bool RegisterLoopBackend(std::string_view name, bool desktop, LoopBackendFactory factory) {
+    return Core().Register(name, desktop, factory);
+}
+
+std::vector<std::string> LoopBackendNames() { return Core().BackendNames(false); }
+
+bool SelectLoopBackend(std::string_view name) {
+    GuiCore& core = Core();
+    core.AdoptGuiThreadIfUnset();
+    if (!core.OnGuiThread()) {
+        return false;
+    }
+    return core.SelectBackend(name);
+}
+
+std::string ActiveLoopBackend() { return Core().ActiveBackendName(); }
+
+void ReserveTerminationSignals() { StartSignalWatcher(); }
 
 }  // namespace platform

@@ -7,10 +7,13 @@
 //     as soon as the window is destroyed (so a worker never waits on a window that is gone). A send
 //     from the GUI thread itself calls the handler directly.
 //   - PostMessage queues a message; RunOnGuiThread queues a task.
-// The loop is a small std-only loop; a GLib main loop can take its place behind the same functions.
+// The loop waits through a back end (platform/GuiLoop.h): a small std-only one, or, when a desktop
+// library is linked and a display is present, the GLib main context that GTK uses, so that GTK
+// windows and these handles share one loop. Everything below behaves the same on both.
 //
-// Without a display (no DISPLAY and no WAYLAND_DISPLAY, or SINJO_HEADLESS=1) the program is headless:
-// windows are handles with a shown/hidden state and nothing is drawn.
+// Without a display (no DISPLAY and no WAYLAND_DISPLAY, or SINJO_HEADLESS=1, or a display that cannot
+// be opened) the program is headless: windows are handles with a shown/hidden state and nothing is
+// drawn.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +40,7 @@ constexpr UINT WM_USER = 0x0400;
 using WindowHandler = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 
 // Marks the calling thread as the GUI thread. Call once, first thing in main (tests: in the test).
+// The first call also chooses the loop's back end (a desktop one when a display is present).
 void InitGuiThread();
 bool IsGuiThread();
 bool IsHeadless();

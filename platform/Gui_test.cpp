@@ -1,4 +1,5 @@
 #include "platform/Gui.h"
+#include "platform/GuiLoop.h"
 
 #include <gtest/gtest.h>
 
@@ -23,11 +24,30 @@ using namespace std::chrono_literals;
 constexpr UINT kAdd = WM_USER + 1;
 constexpr UINT kRecord = WM_USER + 2;
 
-// Each test runs on the process's main thread, which it marks as the GUI thread; windows created
-// through the fixture are destroyed afterwards so no test sees another's windows or timers.
-class GuiTest : public ::testing::Test {
+// A display is named for this process (a desktop loop may start); tests of a desktop loop are
+// skipped without one and fail when it is named but the loop does not start.
+bool DisplayNamed() {
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+// Every test runs once per loop back end linked into the binary ("std" always; "glib" where the
+// desktop library is linked, under a display). Each runs on the process's main thread, which it marks
+// as the GUI thread; windows created through the fixture are destroyed afterwards so no test sees
+// another's windows or timers.
+class GuiTest : public ::testing::TestWithParam<std::string> {
 protected:
-    void SetUp() override { InitGuiThread(); }
+    void SetUp() override {
+        InitGuiThread();
+        if (!SelectLoopBackend(GetParam())) {
+            if (!DisplayNamed()) {
+                GTEST_SKIP() << "the " << GetParam() << " loop needs a display";
+            }
+            FAIL() << "the " << GetParam() << " loop did not start";
+        }
+        ASSERT_EQ(ActiveLoopBackend(), GetParam());
+    }
     void TearDown() override {
         // The handlers capture the test body's locals, which are gone by now: destroy quietly.
         tearingDown_ = true;
@@ -59,7 +79,7 @@ protected:
     bool tearingDown_ = false;
 };
 
-TEST_F(GuiTest, CrossThreadSendRunsHandlerOnGuiThreadAndReturnsItsResult) {
+TEST_P(GuiTest, CrossThreadSendRunsHandlerOnGuiThreadAndReturnsItsResult) {
     std::atomic<int> offGuiCalls{0};
     HWND w = Make([&](HWND, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
         if (!IsGuiThread()) {
@@ -82,7 +102,7 @@ TEST_F(GuiTest, CrossThreadSendRunsHandlerOnGuiThreadAndReturnsItsResult) {
     EXPECT_EQ(offGuiCalls.load(), 0);
 }
 
-TEST_F(GuiTest, DeadOrUnknownHandlesFailAtOnceFromAnyThread) {
+TEST_P(GuiTest, DeadOrUnknownHandlesFailAtOnceFromAnyThread) {
     int calls = 0;
     HWND w = CreateWindowHandle([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
         ++calls;
@@ -113,7 +133,7 @@ TEST_F(GuiTest, DeadOrUnknownHandlesFailAtOnceFromAnyThread) {
     EXPECT_EQ(SendMessage(fresh, kAdd, 0, 0), 7);
 }
 
-TEST_F(GuiTest, WaitingSendFailsPromptlyWhenWindowIsDestroyed) {
+TEST_P(GuiTest, WaitingSendFailsPromptlyWhenWindowIsDestroyed) {
     std::atomic<int> added{0};
     int destroys = 0;
     HWND w = CreateWindowHandle([&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
@@ -152,7 +172,7 @@ TEST_F(GuiTest, WaitingSendFailsPromptlyWhenWindowIsDestroyed) {
     EXPECT_FALSE(DestroyWindow(w));
 }
 
-TEST_F(GuiTest, PostedMessagesAndTasksRunInOrderOnGuiThread) {
+TEST_P(GuiTest, PostedMessagesAndTasksRunInOrderOnGuiThread) {
     std::vector<int> seen;
     HWND w = Make([&](HWND, UINT message, WPARAM wParam, LPARAM) -> LRESULT {
         if (message == kRecord) {
@@ -184,7 +204,7 @@ TEST_F(GuiTest, PostedMessagesAndTasksRunInOrderOnGuiThread) {
     EXPECT_FALSE(RunOnGuiThread(nullptr));
 }
 
-TEST_F(GuiTest, TimersTickUntilKilledOrWindowDestroyed) {
+TEST_P(GuiTest, TimersTickUntilKilledOrWindowDestroyed) {
     std::vector<WPARAM> ticks;
     HWND w = Make([&](HWND, UINT message, WPARAM wParam, LPARAM) -> LRESULT {
         if (message == WM_TIMER) {
@@ -216,7 +236,7 @@ TEST_F(GuiTest, TimersTickUntilKilledOrWindowDestroyed) {
     EXPECT_EQ(lateTicks, 0);
 }
 
-TEST_F(GuiTest, SettingATimerAgainRestartsItInsteadOfAddingOne) {
+TEST_P(GuiTest, SettingATimerAgainRestartsItInsteadOfAddingOne) {
     int ticks = 0;
     HWND w = Make([&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
         ticks += message == WM_TIMER;
@@ -231,7 +251,7 @@ TEST_F(GuiTest, SettingATimerAgainRestartsItInsteadOfAddingOne) {
     EXPECT_LE(ticks, 6);
 }
 
-TEST_F(GuiTest, HandlersMayDestroyAndCreateWindowsAndSendReentrantly) {
+TEST_P(GuiTest, HandlersMayDestroyAndCreateWindowsAndSendReentrantly) {
     std::vector<UINT> log;
     HWND child = nullptr;
     HWND w = Make([&](HWND self, UINT message, WPARAM wParam, LPARAM) -> LRESULT {
@@ -271,7 +291,7 @@ TEST_F(GuiTest, HandlersMayDestroyAndCreateWindowsAndSendReentrantly) {
     EXPECT_EQ(std::count(log.begin(), log.end(), WM_DESTROY), 1);
 }
 
-TEST_F(GuiTest, DestroyDuringWmDestroyIsRefusedAndPostsToDyingWindowFail) {
+TEST_P(GuiTest, DestroyDuringWmDestroyIsRefusedAndPostsToDyingWindowFail) {
     bool nestedDestroy = true;
     bool postDuringDestroy = true;
     bool aliveDuringDestroy = false;
@@ -295,7 +315,7 @@ TEST_F(GuiTest, DestroyDuringWmDestroyIsRefusedAndPostsToDyingWindowFail) {
     EXPECT_TRUE(IsWindow(other));
 }
 
-TEST_F(GuiTest, ShowWindowTracksStateAndNotifiesOnlyOnChange) {
+TEST_P(GuiTest, ShowWindowTracksStateAndNotifiesOnlyOnChange) {
     std::vector<WPARAM> shows;
     HWND w = Make([&](HWND, UINT message, WPARAM wParam, LPARAM) -> LRESULT {
         if (message == WM_SHOWWINDOW) {
@@ -312,7 +332,7 @@ TEST_F(GuiTest, ShowWindowTracksStateAndNotifiesOnlyOnChange) {
     EXPECT_EQ(shows, (std::vector<WPARAM>{1, 0}));
 }
 
-TEST_F(GuiTest, PostQuitMessageEndsLoopWithCodeAfterEarlierPosts) {
+TEST_P(GuiTest, PostQuitMessageEndsLoopWithCodeAfterEarlierPosts) {
     int handled = 0;
     HWND w = Make([&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
         if (message == kRecord) {
@@ -338,7 +358,7 @@ TEST_F(GuiTest, PostQuitMessageEndsLoopWithCodeAfterEarlierPosts) {
     EXPECT_EQ(RunMessageLoop(), 5);
 }
 
-TEST_F(GuiTest, ManyThreadsSendingConcurrentlyAllGetTheirOwnResults) {
+TEST_P(GuiTest, ManyThreadsSendingConcurrentlyAllGetTheirOwnResults) {
     long total = 0;  // touched only on the GUI thread
     HWND w = Make([&](HWND, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
         if (message != kAdd) {
@@ -414,8 +434,11 @@ TEST(GuiHeadless, FollowsEnvironment) {
 // Runs in a fresh child process (threadsafe death-test style re-executes the binary), so blocking
 // signals and the watcher thread never touch the main test process. Exit code 0 means: the first
 // SIGTERM closed the window through WM_CLOSE, and a second one during the "save" did not kill us.
-[[noreturn]] void SignalScenario() {
+[[noreturn]] void SignalScenario(const std::string& loop) {
     InitGuiThread();
+    if (!SelectLoopBackend(loop)) {
+        _exit(2);
+    }
     int closes = 0;
     HWND main = CreateWindowHandle([&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
         if (message == WM_CLOSE) {
@@ -438,10 +461,20 @@ TEST(GuiHeadless, FollowsEnvironment) {
     _exit(quit && code == 3 && closes == 1 ? 0 : 1);
 }
 
-TEST(GuiSignals, TerminationSignalClosesWindowAndRepeatIsAbsorbed) {
+class GuiSignals : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(GuiSignals, TerminationSignalClosesWindowAndRepeatIsAbsorbed) {
+    if (GetParam() != "std" && !DisplayNamed()) {
+        GTEST_SKIP() << "the " << GetParam() << " loop needs a display";
+    }
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(SignalScenario(), ::testing::ExitedWithCode(0), "already shutting down");
+    EXPECT_EXIT(SignalScenario(GetParam()), ::testing::ExitedWithCode(0), "already shutting down");
 }
+
+std::string LoopName(const ::testing::TestParamInfo<std::string>& info) { return info.param; }
+
+INSTANTIATE_TEST_SUITE_P(Loops, GuiTest, ::testing::ValuesIn(LoopBackendNames()), LoopName);
+INSTANTIATE_TEST_SUITE_P(Loops, GuiSignals, ::testing::ValuesIn(LoopBackendNames()), LoopName);
 
 }  // namespace
 }  // namespace platform
