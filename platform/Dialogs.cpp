@@ -1,5 +1,7 @@
 #include "platform/Dialogs.h"
+#include "platform/DialogsBackend.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -26,6 +28,9 @@ namespace {
 std::mutex g_hookLock;
 MessageBoxHook g_messageBoxHook;
 ShellOpenHook g_shellOpenHook;
+
+// The desktop's message box, when a desktop library registered one.
+std::atomic<MessageBoxPresenter> g_presenter{nullptr};
 
 std::string CaptureFile() {
     const char* path = std::getenv("SINJO_CAPTURE");
@@ -194,7 +199,6 @@ bool SpawnDetached(const std::string& program, const std::string& target) {
 }  // namespace
 
 int MessageBox(HWND owner, std::wstring_view text, std::wstring_view caption, unsigned type) {
-    (void)owner;  // there is no window stacking to respect on standard error
     MessageBoxHook hook;
     {
         std::lock_guard<std::mutex> lock(g_hookLock);
@@ -210,11 +214,17 @@ int MessageBox(HWND owner, std::wstring_view text, std::wstring_view caption, un
         // The capture file cannot be written: show the text rather than lose it.
     }
 
-    // Headless, the text goes to standard error. On a desktop it does too until the program links
-    // GTK; the GTK dialog then takes this place for the non-headless case.
+    // On a desktop, a dialog; headless, or when no desktop runs, the text goes to standard error.
+    if (!IsHeadless()) {
+        if (const MessageBoxPresenter presenter = g_presenter.load()) {
+            if (const std::optional<int> pressed = presenter(owner, text, caption, type)) return *pressed;
+        }
+    }
     PrintToStderr(text, caption);
     return IDOK;
 }
+
+void SetMessageBoxPresenter(MessageBoxPresenter presenter) { g_presenter.store(presenter); }
 
 void SetMessageBoxHook(MessageBoxHook hook) {
     std::lock_guard<std::mutex> lock(g_hookLock);

@@ -1,6 +1,7 @@
 // Message boxes and the shell's "open" verb.
 //
-// A message box is a GTK dialog on a desktop and the text on standard error when headless. Shell
+// A message box is a dialog on a desktop (a GTK dialog when platform/desktop is linked and GTK runs,
+// see platform/DialogsBackend.h) and the text on standard error when headless. Shell
 // "open" runs xdg-open, detached. Tests capture both: in-process with the hooks below, or across
 // processes with SINJO_CAPTURE=<file>, which appends one line per call instead of showing anything:
 //   "messagebox\t<caption>\t<text>\t<type>" or "open\t<target>" (UTF-8, newlines in text as "\n",
@@ -22,6 +23,10 @@ constexpr unsigned MB_OK = 0x0;
 constexpr unsigned MB_ICONEXCLAMATION = 0x30;
 constexpr int IDOK = 1;
 
+// Shows `text` with an OK button and waits until it is dismissed; `caption` is the title, MB_ICONEXCLAMATION
+// adds the exclamation icon. On a desktop the dialog runs on the GUI thread, over `owner`'s window when
+// it has one; called from another thread it waits for the GUI thread, so never call it while holding a
+// lock the GUI thread may wait for. Returns IDOK.
 int MessageBox(HWND owner, std::wstring_view text, std::wstring_view caption, unsigned type);
 using MessageBoxHook = std::function<int(std::wstring_view text, std::wstring_view caption, unsigned type)>;
 void SetMessageBoxHook(MessageBoxHook hook);  // an empty hook restores the default
