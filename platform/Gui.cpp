@@ -19,12 +19,14 @@
 #include "platform/Gui.h"
 #include "platform/GuiLoop.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -620,23 +622,48 @@ std::once_flag g_signalWatcherStarted;
 // then runs headless.
 std::atomic<bool> g_desktopUnavailable{false};
 
-void WatchTerminationSignals(sigset_t signals) {
+sigset_t TerminationSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
+
+// The write end of the pipe through which the signal handler hands a signal to the watcher thread.
+// Set once, before the handler is installed.
+std::atomic<int> g_signalPipe{-1};
+
+// Runs on whichever thread the kernel picked: threads we start block these signals, but a library may
+// have started threads of its own before main (WebKit's JavaScript engine does), which do not. So the
+// handler does nothing but pass the signal on (async-signal-safe).
+extern "C" void OnTerminationSignal(int signal) {
+    const int saved = errno;
+    const char number = static_cast<char>(signal);
+    ssize_t ignored = write(g_signalPipe.load(), &number, 1);
+    (void)ignored;
+    errno = saved;
+}
+
+void WatchTerminationSignals(int readEnd) {
+    // The one thread of ours that takes these signals: even when every other thread blocks them,
+    // they are delivered here and the handler runs.
+    const sigset_t signals = TerminationSignals();
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
     HWND closing = nullptr;
     for (;;) {
-        int signal = 0;
-        if (sigwait(&signals, &signal) != 0) {
-            continue;
+        char number = 0;
+        const ssize_t n = read(readEnd, &number, 1);
+        if (n != 1) {
+            continue;  // interrupted by the handler itself; its byte is read next time round
         }
+        const int signal = number;
         const HWND target = g_signalTarget.load();
         if (target == nullptr) {
             // No window takes the signal yet: end the process the way the signal would by default.
             struct sigaction dfl {};
             dfl.sa_handler = SIG_DFL;
             sigaction(signal, &dfl, nullptr);
-            sigset_t one;
-            sigemptyset(&one);
-            sigaddset(&one, signal);
-            pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
             raise(signal);
             continue;
         }
@@ -654,21 +681,26 @@ void WatchTerminationSignals(sigset_t signals) {
     }
 }
 
-sigset_t TerminationSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    return signals;
-}
-
-// Blocks SIGINT and SIGTERM in the calling thread (so that every thread started later inherits the
-// mask and the watcher's sigwait is the only place these signals are taken) and starts the watcher.
+// Blocks SIGINT and SIGTERM in the calling thread (threads started from it later inherit the block),
+// and, once per process, installs the handler and starts the watcher thread that acts on them.
 void StartSignalWatcher() {
     const sigset_t signals = TerminationSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::call_once(g_signalWatcherStarted, [signals] {
-        std::thread(WatchTerminationSignals, signals).detach();
+    std::call_once(g_signalWatcherStarted, [] {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) {
+            std::perror("Sinjo: pipe for termination signals");
+            return;
+        }
+        fcntl(fds[1], F_SETFL, O_NONBLOCK);  // a burst of signals never blocks the handler
+        g_signalPipe.store(fds[1]);
+        struct sigaction action {};
+        action.sa_handler = &OnTerminationSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+        std::thread(WatchTerminationSignals, fds[0]).detach();
     });
 }
 

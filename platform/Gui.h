@@ -73,8 +73,10 @@ void PostQuitMessage(int code);  // any thread
 // Handles messages, tasks and timers until done() is true or timeoutMs passes; true when done().
 bool PumpMessagesUntil(const std::function<bool()>& done, uint32_t timeoutMs);
 
-// On SIGINT or SIGTERM, post WM_CLOSE to `window` (the same path as the close box). Blocks those
-// signals in the calling thread, so call it from main before any other thread starts.
+// On SIGINT or SIGTERM, post WM_CLOSE to `window` (the same path as the close box); later signals
+// are absorbed while the program shuts down. Blocks those signals in the calling thread (threads it
+// starts later inherit that) and installs a handler that hands them to a watcher thread, which also
+// catches them when a library's own thread receives them. Call it from main before starting threads.
 void CloseOnTerminationSignals(HWND window);
 
 }  // namespace platform

@@ -71,9 +71,9 @@ bool SelectLoopBackend(std::string_view name);
 std::string ActiveLoopBackend();
 
 // For back ends whose libraries start threads of their own (GTK, WebKit): blocks SIGINT and SIGTERM in
-// the calling thread, so that every thread it starts from now on inherits the block, and starts the
-// thread that takes those signals. Until CloseOnTerminationSignals names a window, such a signal ends
-// the process as it would by default. Call on the GUI thread before the library starts any thread.
+// the calling thread, so that every thread it starts from now on inherits the block, and starts taking
+// those signals as CloseOnTerminationSignals does. Until CloseOnTerminationSignals names a window, such
+// a signal ends the process as it would by default. Call on the GUI thread before the library starts.
 void ReserveTerminationSignals();
 
 }  // namespace platform

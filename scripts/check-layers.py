@@ -8,8 +8,8 @@ Folders depend in one direction, bottom to top:
     platform -> protocol -> core -> player -> library -> web -> app
 
 A file may include headers of its own folder and of the folders below it, never of a folder above it.
-platform/media and platform/x11 sit beside platform (they may use platform; platform does not use
-them). protocol/ holds names only and may use platform. resources/ holds the program's fixed data
+platform/media, platform/x11 and platform/desktop sit beside platform (they may use platform; platform
+does not use them). protocol/ holds names only and may use platform. resources/ holds the program's fixed data
 (texts, dialog templates, registration tables, type information, class ids); it may use platform and
 protocol, and only app/ uses it. The plug-in module (plugin/) links nothing of the program, so it may use
 platform and protocol only. Unit tests (*_test.cpp) follow their folder's rule; they may also use the
@@ -30,9 +30,10 @@ ORDER = ['platform', 'protocol', 'core', 'player', 'library', 'web', 'app']
 ALLOWED = {folder: set(ORDER[:i]) for i, folder in enumerate(ORDER)}
 ALLOWED['platform/media'] = {'platform'}
 ALLOWED['platform/x11'] = {'platform'}
+ALLOWED['platform/desktop'] = {'platform'}
 ALLOWED['plugin'] = {'platform', 'protocol'}
 for above_platform in ORDER[1:]:
-    ALLOWED[above_platform].update({'platform/media', 'platform/x11'})
+    ALLOWED[above_platform].update({'platform/media', 'platform/x11', 'platform/desktop'})
 ALLOWED['resources'] = {'platform', 'protocol'}
 ALLOWED['app'].add('resources')
 
@@ -43,7 +44,7 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 def folder_of(path):
     """The layer a project path belongs to (header or source), or None outside the layers."""
     parts = path.split('/')
-    if len(parts) >= 3 and parts[0] == 'platform' and parts[1] in ('media', 'x11'):
+    if len(parts) >= 3 and parts[0] == 'platform' and parts[1] in ('media', 'x11', 'desktop'):
         return 'platform/' + parts[1]
     if len(parts) >= 3 and parts[0] == 'tests' and parts[1] == 'support':
         return 'tests/support'
