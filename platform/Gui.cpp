@@ -18,6 +18,7 @@
 // stale handle can never reach a newer window.
 #include "platform/Gui.h"
 #include "platform/GuiLoop.h"
+#include "platform/ThreadAnnotations.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -129,6 +130,7 @@ struct TimerDue {
 class GuiCore final : public GuiWork {
 public:
     GuiCore() {
+        MutexLock lock(backendsMu_);
         BackendEntry std;
         std.name = "std";
         std.instance = std::make_unique<StdLoopBackend>();
@@ -141,7 +143,7 @@ public:
 
     // --- loop back ends ---
     bool Register(std::string_view name, bool desktop, LoopBackendFactory factory) {
-        std::lock_guard<std::mutex> lock(backendsMu_);
+        MutexLock lock(backendsMu_);
         if (factory == nullptr || name.empty() || FindBackendLocked(name) != nullptr) {
             return false;
         }
@@ -154,7 +156,7 @@ public:
     }
 
     std::vector<std::string> BackendNames(bool desktopOnly) {
-        std::lock_guard<std::mutex> lock(backendsMu_);
+        MutexLock lock(backendsMu_);
         std::vector<std::string> names;
         for (const BackendEntry& entry : backends_) {
             if (!desktopOnly || entry.desktop) {
@@ -169,7 +171,7 @@ public:
         LoopBackend* next = nullptr;
         std::string nextName;
         {
-            std::lock_guard<std::mutex> lock(backendsMu_);
+            MutexLock lock(backendsMu_);
             BackendEntry* entry = FindBackendLocked(name);
             if (entry == nullptr) {
                 return false;
@@ -194,7 +196,7 @@ public:
         previous->Deactivate();
         backend_.store(next);
         {
-            std::lock_guard<std::mutex> lock(backendsMu_);
+            MutexLock lock(backendsMu_);
             activeBackend_ = nextName;
         }
         next->Wake();  // work queued while the previous back end was active
@@ -202,7 +204,7 @@ public:
     }
 
     std::string ActiveBackendName() {
-        std::lock_guard<std::mutex> lock(backendsMu_);
+        MutexLock lock(backendsMu_);
         return activeBackend_;
     }
 
@@ -566,7 +568,7 @@ private:
         std::unique_ptr<LoopBackend> instance;  // created on first selection, kept for the process
     };
 
-    BackendEntry* FindBackendLocked(std::string_view name) {
+    BackendEntry* FindBackendLocked(std::string_view name) REQUIRES(backendsMu_) {
         for (BackendEntry& entry : backends_) {
             if (entry.name == name) {
                 return &entry;
@@ -584,9 +586,9 @@ private:
 
     // The registered back ends and the active one's name, guarded by backendsMu_ (never held while a
     // back end's code runs, nor together with mu_).
-    std::mutex backendsMu_;
-    std::vector<BackendEntry> backends_;
-    std::string activeBackend_;
+    Mutex backendsMu_;
+    std::vector<BackendEntry> backends_ GUARDED_BY(backendsMu_);
+    std::string activeBackend_ GUARDED_BY(backendsMu_);
 
     std::atomic<std::thread::id> guiThread_{};
 

@@ -40,6 +40,7 @@
 
 #include "platform/Gui.h"
 #include "platform/GuiLoop.h"
+#include "platform/ThreadAnnotations.h"
 
 extern char** environ;
 
@@ -336,7 +337,7 @@ public:
         shutdown(listener_, SHUT_RDWR);
         acceptor_.join();
         close(listener_);
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         for (std::thread& t : connections_) t.join();
     }
 
@@ -364,7 +365,7 @@ private:
                 if (stopping_) return;
                 continue;
             }
-            std::lock_guard<std::mutex> lock(mu_);
+            MutexLock lock(mu_);
             connections_.emplace_back([this, fd] { Serve(fd); });
         }
     }
@@ -400,9 +401,9 @@ private:
     int port_ = 0;
 
     std::atomic<bool> stopping_{false};
-    std::thread acceptor_;
-    std::mutex mu_;                        // guards connections_
-    std::vector<std::thread> connections_;
+    std::thread acceptor_;                 // joined by the destructor
+    Mutex mu_;
+    std::vector<std::thread> connections_ GUARDED_BY(mu_);  // one per connection, joined at the end
 };
 
 // Runs a test on the GLib loop with GTK started, as the program does on a desktop: unsets

@@ -117,6 +117,7 @@ protected:
         options.minHeight = 600;
         options.messageHandlerName = "test";
         options.userScript = kUserScript;
+        rssBeforeKb_ = OwnRssKb();
         created_ = Clock::now();
         window_ = WebWindow::Create(options);
         ASSERT_NE(window_, nullptr);
@@ -224,6 +225,20 @@ protected:
     std::string lastLoaded_;
     Clock::time_point created_;
     Clock::time_point firstLoad_;
+    long rssBeforeKb_ = 0;
+
+    static long OwnRssKb() {
+        std::ifstream status("/proc/self/status");
+        std::string key;
+        long kb = 0;
+        while (status >> key) {
+            if (key == "VmRSS:") {
+                status >> kb;
+                return kb;
+            }
+        }
+        return 0;
+    }
 };
 
 TEST_F(WebWindowTest, ScriptMessagesRoundTripInEveryFrameOnTheGuiThread) {
@@ -500,6 +515,7 @@ TEST_F(WebWindowTest, FiguresStartUpTimeAndHelperMemory) {
         names += " " + helper.name + "(" + std::to_string(helper.pssKb / 1024) + " MiB)";
     }
     std::printf("[ figures  ] window created -> page loaded: %.0f ms\n", startMs);
+    std::printf("[ figures  ] this process grew by %ld MiB (GTK was running before)\n", (OwnRssKb() - rssBeforeKb_) / 1024);
     std::printf("[ figures  ] WebKit helper processes:%s; total RSS %ld MiB, PSS %ld MiB\n", names.c_str(),
                 rss / 1024, pss / 1024);
     RecordProperty("page_loaded_ms", static_cast<int>(startMs));
