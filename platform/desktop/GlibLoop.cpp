@@ -41,9 +41,9 @@ std::atomic<bool> g_loopActive{false};  // the GUI loop runs on GLib, so GTK's e
 
 // Milliseconds from now until `due`, rounded up, for a GLib poll time-out.
 int MillisecondsUntil(GuiClock::time_point due) {
-    const auto left = due - GuiClock::now();
-    if (left <= GuiClock::duration::zero()) return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    const GuiClock::time_point now = GuiClock::now();
+    if (due <= now) return 0;  // compared first: "due now" is time_point::min(), which must not be subtracted from
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
     return static_cast<int>(std::min<long long>(ms, INT_MAX));
 }
 
