@@ -20,9 +20,9 @@
 #include "platform/GuiLoop.h"
 #include "platform/ThreadAnnotations.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -632,40 +633,39 @@ sigset_t TerminationSignals() {
     return signals;
 }
 
-// The write end of the pipe through which the signal handler hands a signal to the watcher thread.
-// Set once, before the handler is installed.
-std::atomic<int> g_signalPipe{-1};
+// The watcher thread's id, once it runs; the handler below sends it the signals other threads get.
+std::atomic<pid_t> g_watcherThread{0};
 
-// Runs on whichever thread the kernel picked: threads we start block these signals, but a library may
-// have started threads of its own before main (WebKit's JavaScript engine does), which do not. So the
-// handler does nothing but pass the signal on (async-signal-safe).
-extern "C" void OnTerminationSignal(int signal) {
+// Threads we start block these signals, and the watcher takes them with sigwait. But a library may have
+// started threads of its own before main (WebKit's JavaScript engine does), which do not block them; a
+// signal the kernel gives to one of those comes here and is sent on to the watcher (only
+// async-signal-safe calls).
+extern "C" void ForwardTerminationSignal(int signal) {
     const int saved = errno;
-    const char number = static_cast<char>(signal);
-    ssize_t ignored = write(g_signalPipe.load(), &number, 1);
-    (void)ignored;
+    const pid_t watcher = g_watcherThread.load();
+    if (watcher > 0) syscall(SYS_tgkill, getpid(), watcher, signal);
     errno = saved;
 }
 
-void WatchTerminationSignals(int readEnd) {
-    // The one thread of ours that takes these signals: even when every other thread blocks them,
-    // they are delivered here and the handler runs.
-    const sigset_t signals = TerminationSignals();
-    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+void WatchTerminationSignals(sigset_t signals, std::promise<void>* started) {
+    g_watcherThread.store(static_cast<pid_t>(syscall(SYS_gettid)));
+    started->set_value();
     HWND closing = nullptr;
     for (;;) {
-        char number = 0;
-        const ssize_t n = read(readEnd, &number, 1);
-        if (n != 1) {
-            continue;  // interrupted by the handler itself; its byte is read next time round
+        int signal = 0;
+        if (sigwait(&signals, &signal) != 0) {
+            continue;
         }
-        const int signal = number;
         const HWND target = g_signalTarget.load();
         if (target == nullptr) {
             // No window takes the signal yet: end the process the way the signal would by default.
             struct sigaction dfl {};
             dfl.sa_handler = SIG_DFL;
             sigaction(signal, &dfl, nullptr);
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, signal);
+            pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
             raise(signal);
             continue;
         }
@@ -684,25 +684,21 @@ void WatchTerminationSignals(int readEnd) {
 }
 
 // Blocks SIGINT and SIGTERM in the calling thread (threads started from it later inherit the block),
-// and, once per process, installs the handler and starts the watcher thread that acts on them.
+// and, once per process, starts the watcher thread that takes them and installs the handler that
+// sends it those that reach other threads.
 void StartSignalWatcher() {
     const sigset_t signals = TerminationSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::call_once(g_signalWatcherStarted, [] {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) {
-            std::perror("Sinjo: pipe for termination signals");
-            return;
-        }
-        fcntl(fds[1], F_SETFL, O_NONBLOCK);  // a burst of signals never blocks the handler
-        g_signalPipe.store(fds[1]);
+    std::call_once(g_signalWatcherStarted, [signals] {
+        std::promise<void> started;
+        std::thread(WatchTerminationSignals, signals, &started).detach();
+        started.get_future().wait();
         struct sigaction action {};
-        action.sa_handler = &OnTerminationSignal;
-        sigemptyset(&action.sa_mask);
+        action.sa_handler = &ForwardTerminationSignal;
+        sigfillset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
         sigaction(SIGINT, &action, nullptr);
         sigaction(SIGTERM, &action, nullptr);
-        std::thread(WatchTerminationSignals, fds[0]).detach();
     });
 }
 

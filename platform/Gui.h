@@ -75,8 +75,8 @@ bool PumpMessagesUntil(const std::function<bool()>& done, uint32_t timeoutMs);
 
 // On SIGINT or SIGTERM, post WM_CLOSE to `window` (the same path as the close box); later signals
 // are absorbed while the program shuts down. Blocks those signals in the calling thread (threads it
-// starts later inherit that) and installs a handler that hands them to a watcher thread, which also
-// catches them when a library's own thread receives them. Call it from main before starting threads.
+// starts later inherit that); a watcher thread takes them, and a handler sends it those that reach a
+// thread a library started before main. Call it from main before starting threads.
 void CloseOnTerminationSignals(HWND window);
 
 }  // namespace platform
