@@ -167,12 +167,14 @@ bool ReadWholeFile(std::wstring_view path, std::string* contents) {
     return ok;
 }
 
-std::wstring FileExtension(std::wstring_view path) {
+std::wstring_view FileExtensionView(std::wstring_view path) {
     const size_t slash = path.find_last_of(L"/\\");
     const std::wstring_view last = slash == std::wstring_view::npos ? path : path.substr(slash + 1);
     const size_t dot = last.rfind(L'.');
     if (dot == std::wstring_view::npos) return {};
-    return std::wstring(last.substr(dot + 1));
+    return last.substr(dot + 1);
 }
+
+std::wstring FileExtension(std::wstring_view path) { return std::wstring(FileExtensionView(path)); }
 
 }  // namespace nutl

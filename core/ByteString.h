@@ -52,5 +52,7 @@ bool FileExists(std::wstring_view path);
 bool ReadWholeFile(std::wstring_view path, std::string* contents);
 // The text after the last "." of the last path component ("/" or "\" end a component); empty if none.
 std::wstring FileExtension(std::wstring_view path);
+// The same, as a view into `path`.
+std::wstring_view FileExtensionView(std::wstring_view path);
 
 }  // namespace nutl

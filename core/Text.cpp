@@ -5,14 +5,9 @@
 namespace {
 
 template <typename Char>
-bool IsCSpace(Char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-template <typename Char>
 int32_t LeadingInt(std::basic_string_view<Char> text) {
     size_t i = 0;
-    while (i < text.size() && IsCSpace(text[i])) ++i;
+    while (i < text.size() && IsAsciiSpace(text[i])) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     int64_t magnitude = 0;

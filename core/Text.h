@@ -16,6 +16,10 @@
 constexpr wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
 constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
+// White space as the C library's isspace sees it in the "C" locale: space, \t, \n, \v, \f, \r.
+constexpr bool IsAsciiSpace(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
+constexpr bool IsAsciiSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 void AsciiLowerInPlace(std::wstring& text);
 std::wstring AsciiLowerCopy(std::wstring_view text);
 

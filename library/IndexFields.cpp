@@ -1,8 +1,6 @@
 #include "library/IndexFields.h"
 
-#include <algorithm>
 #include <bit>
-#include <climits>
 
 #include "library/IndexFile.h"
 #include "library/LoaderText.h"
@@ -41,23 +39,6 @@ size_t SplitFields(std::string_view line, std::string_view* fields, size_t limit
     }
     if (open != n) fields[count++] = std::string_view(base + open, n - open);  // ends with the line
     return count;
-}
-
-int32_t ParseIndexNumber(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && IsAsciiSpace(static_cast<wchar_t>(static_cast<unsigned char>(text[i])))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<int64_t>(INT32_MAX) + 1) value = static_cast<int64_t>(INT32_MAX) + 1;
-    }
-    if (negative) value = -value;
-    return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
 }  // namespace index_loading

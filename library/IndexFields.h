@@ -38,8 +38,4 @@ inline std::string_view FieldText(std::string_view field) {
     return field;
 }
 
-// A decimal signed integer: leading white space, an optional sign, then digits up to the first
-// non-digit; 0 without digits; saturates at the 32-bit limits.
-int32_t ParseIndexNumber(std::string_view text);
-
 }  // namespace index_loading

@@ -62,7 +62,6 @@ using index_loading::FieldText;
 using index_loading::ForEachLine;
 using index_loading::IndexFile;
 using index_loading::kArtistFields;
-using index_loading::ParseIndexNumber;
 using index_loading::SetExtension;
 using index_loading::SongChunk;
 using index_loading::SongChunkPipe;
@@ -144,7 +143,7 @@ constexpr size_t kArtistLookahead = 8;
 // ---- Reload ---------------------------------------------------------------------------------------------
 
 bool SongMan::Reload() {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    platform::RecursiveMutexLock guard(lock);
     ++generation;
 
     // Plain pointers into the records go first, then the owners. The player is not told: what it plays
@@ -271,9 +270,9 @@ bool SongMan::LoadArtists(const std::wstring& file) {
     std::string_view fields[kArtistFields];
     ForEachLine(index, [&](std::string_view line) {
         if (SplitFields(line, fields, kArtistFields) < kArtistFields) return;
-        const int32_t id = ParseIndexNumber(fields[0]);
+        const int32_t id = ParseLeadingInt(fields[0]);
         if (id < 1) return;
-        pending.push_back({id, ParseIndexNumber(fields[3]), ParseIndexNumber(fields[4])});
+        pending.push_back({id, ParseLeadingInt(fields[3]), ParseLeadingInt(fields[4])});
         names.Add(FieldText(fields[1]));
         if (names.Full()) flush();
     });

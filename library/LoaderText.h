@@ -8,29 +8,18 @@
 #include <string>
 #include <string_view>
 
+#include "core/ByteString.h"
 #include "core/Text.h"
 
 namespace index_loading {
 
 inline bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-// White space as the C library sees it in the "C" locale.
-inline bool IsAsciiSpace(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
-}
-
-// Sets `ext` to the lower-case extension of `path`: the text after the last "." that follows the last
-// "\" or "/"; empty without such a dot.
+// Sets `ext` to the lower-case extension of `path` (nutl::FileExtension), reusing the string's storage:
+// the loader sets one per song.
 inline void SetExtension(std::wstring* ext, std::wstring_view path) {
-    ext->clear();
-    for (size_t i = path.size(); i-- > 0;) {
-        if (path[i] == L'.') {
-            ext->assign(path.substr(i + 1));
-            AsciiLowerInPlace(*ext);
-            return;
-        }
-        if (IsPathSeparator(path[i])) return;
-    }
+    ext->assign(nutl::FileExtensionView(path));
+    AsciiLowerInPlace(*ext);
 }
 
 }  // namespace index_loading

@@ -3,6 +3,7 @@
 #include <exception>
 #include <string_view>
 
+#include "core/Text.h"
 #include "library/IndexFields.h"
 #include "library/Records.h"
 
@@ -24,7 +25,7 @@ void ReadSongChunks(IndexFile& index, SongChunkPipe& pipe) {
             }
             if (SplitFields(line, fields, kSongFields) < kSongFields) return;
             chunk->songs.push_back(
-                {ParseIndexNumber(fields[4]), ParseIndexNumber(fields[9]) == 1 ? left_karaoke : right_karaoke});
+                {ParseLeadingInt(fields[4]), ParseLeadingInt(fields[9]) == 1 ? left_karaoke : right_karaoke});
             chunk->texts.Add(FieldText(fields[1]));
             chunk->texts.Add(FieldText(fields[13]));
             if (chunk->texts.Full()) {

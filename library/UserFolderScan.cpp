@@ -19,26 +19,8 @@
 #include "library/SongMan.h"
 #include "protocol/SettingKeys.h"
 
-using index_loading::IsAsciiSpace;
 using index_loading::IsPathSeparator;
 using index_loading::SetExtension;
-
-namespace {
-
-// Splits `text` at runs of `separators`, skipping empty parts.
-std::vector<std::wstring> SplitRuns(std::wstring_view text, std::wstring_view separators) {
-    std::vector<std::wstring> parts;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && separators.find(text[i]) != std::wstring_view::npos) ++i;
-        const size_t start = i;
-        while (i < text.size() && separators.find(text[i]) == std::wstring_view::npos) ++i;
-        if (i > start) parts.emplace_back(text.substr(start, i - start));
-    }
-    return parts;
-}
-
-}  // namespace
 
 void SongMan::LoadUserMtvIndex() {
     if (g_settings == nullptr) return;
@@ -139,7 +121,8 @@ void SongMan::SplitTitle(const std::wstring& folder, const std::wstring& title, 
 void SongMan::LinkArtists(Song* song) {
     const std::wstring& text = song->artist;
     if (text.find(L',') != std::wstring::npos || text.find(L'\xFF0C') != std::wstring::npos) {
-        const std::vector<std::wstring> parts = SplitRuns(text, L"\xFF0C, ");
+        std::vector<std::wstring> parts;
+        Split(text, L"\xFF0C, ", parts);
         if (!parts.empty()) {
             for (size_t i = 0; i < parts.size(); ++i) {
                 Artist* artist = FindArtist(parts[i]);
