@@ -3,31 +3,28 @@
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
-
-extern char** environ;
+#include "platform/Spawn.h"
+#include "platform/ThreadAnnotations.h"
 
 namespace platform {
 namespace {
 
 // The hooks tests install. Guarded by g_hookLock; a hook is copied out and called without the
 // lock held, so a hook may itself show a message box or replace the hooks.
-std::mutex g_hookLock;
-MessageBoxHook g_messageBoxHook;
-ShellOpenHook g_shellOpenHook;
+Mutex g_hookLock;
+MessageBoxHook g_messageBoxHook GUARDED_BY(g_hookLock);
+ShellOpenHook g_shellOpenHook GUARDED_BY(g_hookLock);
 
 // The desktop's message box, when a desktop library registered one.
 std::atomic<MessageBoxPresenter> g_presenter{nullptr};
@@ -117,91 +114,12 @@ std::string FindInPath(const std::string& program) {
     return {};
 }
 
-// Everything between fork and exec is async-signal-safe: the child of a threaded process may not
-// allocate or take locks.
-[[noreturn]] void ExecDetached(const char* program, char* const argv[], int devNull, int reportFd) {
-    // Signals blocked or ignored here (the GUI thread blocks SIGINT and SIGTERM, the web server may
-    // ignore SIGPIPE) would otherwise stay so in the browser.
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD}) sigaction(sig, &dfl, nullptr);
-
-    dup2(devNull, STDIN_FILENO);
-    dup2(devNull, STDOUT_FILENO);
-    dup2(devNull, STDERR_FILENO);
-    // Sockets and files of ours must not live on in the opened program (a listening socket would
-    // keep the port taken): mark every other descriptor close-on-exec. The report pipe already is.
-#ifdef SYS_close_range
-    if (syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */) != 0)
-#endif
-    {
-        const long max = sysconf(_SC_OPEN_MAX);
-        for (int fd = 3; fd < (max > 0 && max < 65536 ? max : 65536); ++fd) {
-            if (fd != reportFd) fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
-    }
-    execve(program, argv, environ);
-    const int error = errno;
-    ssize_t ignored = write(reportFd, &error, sizeof error);
-    (void)ignored;
-    _exit(127);
-}
-
-// Starts `program target` in its own session, detached by a double fork: the intermediate child
-// exits at once and is reaped here, so no zombie remains, and the program is adopted by init.
-// A close-on-exec pipe tells whether the exec itself worked.
-bool SpawnDetached(const std::string& program, const std::string& target) {
-    std::string arg0 = program;
-    std::string arg1 = target;
-    char* argv[] = {arg0.data(), arg1.data(), nullptr};
-    const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (devNull < 0) return false;
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
-        close(devNull);
-        return false;
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-        close(report[0]);
-        setsid();
-        const pid_t grandchild = fork();
-        if (grandchild == 0) ExecDetached(program.c_str(), argv, devNull, report[1]);
-        if (grandchild < 0) {
-            const int error = errno;
-            ssize_t ignored = write(report[1], &error, sizeof error);
-            (void)ignored;
-        }
-        _exit(0);
-    }
-    close(report[1]);
-    close(devNull);
-    if (child < 0) {
-        close(report[0]);
-        return false;
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    // EOF without data: the exec succeeded (the pipe closed with it).
-    int error = 0;
-    ssize_t n;
-    do {
-        n = read(report[0], &error, sizeof error);
-    } while (n < 0 && errno == EINTR);
-    close(report[0]);
-    return n == 0;
-}
-
 }  // namespace
 
 int MessageBox(HWND owner, std::wstring_view text, std::wstring_view caption, unsigned type) {
     MessageBoxHook hook;
     {
-        std::lock_guard<std::mutex> lock(g_hookLock);
+        MutexLock lock(g_hookLock);
         hook = g_messageBoxHook;
     }
     if (hook) return hook(text, caption, type);
@@ -227,14 +145,14 @@ int MessageBox(HWND owner, std::wstring_view text, std::wstring_view caption, un
 void SetMessageBoxPresenter(MessageBoxPresenter presenter) { g_presenter.store(presenter); }
 
 void SetMessageBoxHook(MessageBoxHook hook) {
-    std::lock_guard<std::mutex> lock(g_hookLock);
+    MutexLock lock(g_hookLock);
     g_messageBoxHook = std::move(hook);
 }
 
 bool ShellOpen(std::wstring_view target) {
     ShellOpenHook hook;
     {
-        std::lock_guard<std::mutex> lock(g_hookLock);
+        MutexLock lock(g_hookLock);
         hook = g_shellOpenHook;
     }
     if (hook) return hook(target);
@@ -247,11 +165,11 @@ bool ShellOpen(std::wstring_view target) {
     if (program.empty()) return false;
     // Path text goes to the opener as a native path; addresses pass as they are.
     const std::string argument = LooksLikeUri(target) ? ToUtf8(target) : NativePath(target);
-    return SpawnDetached(program, argument);
+    return SpawnDetachedProcess(program, {argument}, nullptr) == 0;
 }
 
 void SetShellOpenHook(ShellOpenHook hook) {
-    std::lock_guard<std::mutex> lock(g_hookLock);
+    MutexLock lock(g_hookLock);
     g_shellOpenHook = std::move(hook);
 }
 
