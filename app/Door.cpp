@@ -22,7 +22,7 @@ using platform::S_OK;
 
 namespace {
 
-using CatalogueLock = std::lock_guard<std::recursive_mutex>;
+using CatalogueLock = platform::RecursiveMutexLock;
 
 // The port setting as the settings store would give it. Without a store (the automation-server run) the
 // profile is read directly, and nothing is cached or written back.

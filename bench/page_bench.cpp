@@ -29,6 +29,7 @@ void EnsureCatalogue() {
         g_songMan = new SongMan();
         if (!g_songMan->Reload()) std::abort();
         std::filesystem::remove_all(dir);
+        platform::RecursiveMutexLock lock(g_songMan->lock);
         for (int32_t id = 0; id < 10; ++id) g_songMan->queue.push_back(g_songMan->songs[static_cast<size_t>(id)]);
         return true;
     }();
@@ -37,7 +38,7 @@ void EnsureCatalogue() {
 
 void BM_SongListPage(benchmark::State& state) {
     EnsureCatalogue();
-    std::lock_guard<std::recursive_mutex> lock(g_songMan->lock);
+    platform::RecursiveMutexLock lock(g_songMan->lock);
     const std::vector<Song*>& songs = *g_songMan->QuerySongs(L"", L"artist");
     size_t bytes = 0;
     for (auto _ : state) bytes = RenderSongList(songs, static_cast<int32_t>(state.range(0))).size();
@@ -49,7 +50,7 @@ BENCHMARK(BM_SongListPage)->Arg(1)->Arg(250)->Unit(benchmark::kMicrosecond);
 // batch-queue bar made afresh.
 void BM_SongListPageKept(benchmark::State& state) {
     EnsureCatalogue();
-    std::lock_guard<std::recursive_mutex> lock(g_songMan->lock);
+    platform::RecursiveMutexLock lock(g_songMan->lock);
     const std::vector<Song*>& songs = *g_songMan->QuerySongs(L"", L"artist");
     SongListCache cache;
     size_t bytes = 0;
@@ -60,7 +61,7 @@ BENCHMARK(BM_SongListPageKept)->Arg(1)->Arg(250)->Unit(benchmark::kMicrosecond);
 
 void BM_ArtistList(benchmark::State& state) {
     EnsureCatalogue();
-    std::lock_guard<std::recursive_mutex> lock(g_songMan->lock);
+    platform::RecursiveMutexLock lock(g_songMan->lock);
     const std::vector<Artist*>& artists = *g_songMan->QueryArtists(L"", L"");
     for (auto _ : state) benchmark::DoNotOptimize(RenderArtistList(artists, L""));
 }
@@ -68,14 +69,14 @@ BENCHMARK(BM_ArtistList)->Unit(benchmark::kMicrosecond);
 
 void BM_QueueList(benchmark::State& state) {
     EnsureCatalogue();
-    std::lock_guard<std::recursive_mutex> lock(g_songMan->lock);
+    platform::RecursiveMutexLock lock(g_songMan->lock);
     for (auto _ : state) benchmark::DoNotOptimize(RenderQueueList());
 }
 BENCHMARK(BM_QueueList)->Unit(benchmark::kMicrosecond);
 
 void BM_ControlStatus(benchmark::State& state) {
     EnsureCatalogue();
-    std::lock_guard<std::recursive_mutex> lock(g_songMan->lock);
+    platform::RecursiveMutexLock lock(g_songMan->lock);
     for (auto _ : state) benchmark::DoNotOptimize(RenderControlStatus());
 }
 BENCHMARK(BM_ControlStatus)->Unit(benchmark::kMicrosecond);

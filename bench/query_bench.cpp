@@ -55,7 +55,7 @@ void BM_FirstQuerySongs(benchmark::State& state) {
     SongMan& sm = *Shared().songMan;
     const wchar_t* orders[] = {L"artist", L"album", L"name", L"ext"};
     const wchar_t* order = orders[state.range(0)];
-    std::lock_guard<std::recursive_mutex> lock(sm.lock);
+    platform::RecursiveMutexLock lock(sm.lock);
     for (auto _ : state) {
         state.PauseTiming();
         ForgetSortedLists(sm);
@@ -68,7 +68,7 @@ BENCHMARK(BM_FirstQuerySongs)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 void BM_CacheHit(benchmark::State& state) {
     SongMan& sm = *Shared().songMan;
-    std::lock_guard<std::recursive_mutex> lock(sm.lock);
+    platform::RecursiveMutexLock lock(sm.lock);
     sm.QuerySongs(L"love", L"artist");
     for (auto _ : state) benchmark::DoNotOptimize(sm.QuerySongs(L"love", L"artist"));
 }
@@ -76,7 +76,7 @@ BENCHMARK(BM_CacheHit)->Unit(benchmark::kNanosecond);
 
 void BM_Search(benchmark::State& state, const wchar_t* query) {
     SongMan& sm = *Shared().songMan;
-    std::lock_guard<std::recursive_mutex> lock(sm.lock);
+    platform::RecursiveMutexLock lock(sm.lock);
     sm.QuerySongs(L"", L"artist");  // the sorted list exists; each iteration filters it again
     size_t found = 0;
     for (auto _ : state) {
@@ -92,7 +92,7 @@ BENCHMARK_CAPTURE(BM_Search, three_terms, L"d t 爱")->Unit(benchmark::kMillisec
 
 void BM_QueryArtists(benchmark::State& state) {
     SongMan& sm = *Shared().songMan;
-    std::lock_guard<std::recursive_mutex> lock(sm.lock);
+    platform::RecursiveMutexLock lock(sm.lock);
     for (auto _ : state) {
         sm.artist_query_cache.Clear();
         benchmark::DoNotOptimize(sm.QueryArtists(state.range(0) ? L"male,mainland" : L"", L"song_count"));

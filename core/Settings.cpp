@@ -51,7 +51,7 @@ std::wstring Settings::DefaultApplicationName() {
 std::wstring Settings::OptionsKey() const { return L"Software\\Nadusoft\\" + m_appName + L"\\Options"; }
 
 std::wstring Settings::Get(const std::wstring& key, const wchar_t* def) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    platform::MutexLock lock(m_mutex);
     const auto it = cache.find(key);
     if (it != cache.end()) return it->second;
     // The profile read happens under the lock, so two first readers of one key cannot both insert.
@@ -74,7 +74,7 @@ int32_t Settings::GetInt(const std::wstring& key, int32_t def) {
 }
 
 void Settings::Set(const std::wstring& key, const std::wstring& value) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    platform::MutexLock lock(m_mutex);
     cache[key] = value;
 }
 
@@ -86,19 +86,19 @@ void Settings::Load() {
     const std::wstring indexDir = programFolder + L"\\" + setting_keys::kMtvIndexFolderName;
     Get(setting_keys::kMtvIndexDir, indexDir.c_str());
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        platform::MutexLock lock(m_mutex);
         htmlFolder = programFolder + L"\\html";
     }
     std::vector<std::wstring> exts;
     Split(GetUserMtvExt(), setting_keys::kUserMtvExtDelimiters, exts);
-    std::lock_guard<std::mutex> lock(m_mutex);
+    platform::MutexLock lock(m_mutex);
     userMtvExts = std::move(exts);  // a second Load replaces the list rather than doubling it
 }
 
 void Settings::Save() {
     std::vector<std::pair<std::wstring, std::wstring>> pairs;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        platform::MutexLock lock(m_mutex);
         pairs.assign(cache.begin(), cache.end());
     }
     // One write for the whole cache, in key order; a failure is skipped like every other.
@@ -106,7 +106,7 @@ void Settings::Save() {
 }
 
 std::wstring Settings::GetHtmlPath(const std::wstring& name) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    platform::MutexLock lock(m_mutex);
     return htmlFolder + L"\\" + name;
 }
 
@@ -123,7 +123,7 @@ std::wstring Settings::GetMtvIndexDir() { return Get(setting_keys::kMtvIndexDir,
 std::wstring Settings::GetUserMtvExt() { return Get(setting_keys::kUserMtvExt, setting_keys::kDefaultUserMtvExt); }
 
 bool Settings::IsUserMtvExt(const std::wstring& ext) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    platform::MutexLock lock(m_mutex);
     for (const std::wstring& candidate : userMtvExts) {
         if (EqualsAsciiNoCase(candidate, ext)) return true;
     }
@@ -133,7 +133,7 @@ bool Settings::IsUserMtvExt(const std::wstring& ext) const {
 int32_t Settings::GetWebServerPort() { return GetInt(setting_keys::kWebServerPort, setting_keys::kDefaultWebServerPort); }
 
 std::wstring Settings::HtmlFolder() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    platform::MutexLock lock(m_mutex);
     return htmlFolder;
 }
 

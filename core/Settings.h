@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+
+#include "platform/ThreadAnnotations.h"
 #include <string>
 #include <vector>
 
@@ -50,10 +52,10 @@ public:
 private:
     const std::wstring m_appName;  // constant after construction
 
-    mutable std::mutex m_mutex;  // guards the fields below
-    std::wstring htmlFolder;
-    std::map<std::wstring, std::wstring> cache;  // exact, case-sensitive keys
-    std::vector<std::wstring> userMtvExts;
+    mutable platform::Mutex m_mutex;
+    std::wstring htmlFolder GUARDED_BY(m_mutex);
+    std::map<std::wstring, std::wstring> cache GUARDED_BY(m_mutex);  // exact, case-sensitive keys
+    std::vector<std::wstring> userMtvExts GUARDED_BY(m_mutex);
 };
 
 // "%d".

@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "platform/Thread.h"
+#include "platform/ThreadAnnotations.h"
 
 template <class Chunk>
 class ChunkPipe final {
@@ -39,8 +40,8 @@ public:
     // Reader: a chunk to fill, as the user gave it back; waits while every chunk is in use. Null once
     // the user has cancelled.
     Chunk* TakeFree() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_cancelled || !m_free.empty(); });
+        platform::UniqueMutexLock lock(m_mutex);
+        while (!m_cancelled && m_free.empty()) m_changed.wait(lock.native());
         if (m_cancelled) return nullptr;
         Chunk* chunk = m_free.front();
         m_free.pop_front();
@@ -48,13 +49,13 @@ public:
     }
     // Reader: passes a filled chunk on.
     void PutFilled(Chunk* chunk) {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        platform::MutexLock lock(m_mutex);
         m_filled.push_back(chunk);
         m_changed.notify_all();
     }
     // Reader: no more chunks will come; `error` is what stopped it early, if anything.
     void Finish(std::exception_ptr error) {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        platform::MutexLock lock(m_mutex);
         m_finished = true;
         m_error = std::move(error);
         m_changed.notify_all();
@@ -63,8 +64,8 @@ public:
     // User: the next filled chunk, in the order they were put; waits for one. Null once the reader has
     // finished and every chunk it put has been taken.
     Chunk* TakeFilled() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_finished || !m_filled.empty(); });
+        platform::UniqueMutexLock lock(m_mutex);
+        while (!m_finished && m_filled.empty()) m_changed.wait(lock.native());
         if (m_filled.empty()) return nullptr;
         Chunk* chunk = m_filled.front();
         m_filled.pop_front();
@@ -72,31 +73,31 @@ public:
     }
     // User: gives a chunk back for the reader to fill again (the user empties it first as it sees fit).
     void PutFree(Chunk* chunk) {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        platform::MutexLock lock(m_mutex);
         m_free.push_back(chunk);
         m_changed.notify_all();
     }
     // User: stops the reader at its next TakeFree.
     void Cancel() {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        platform::MutexLock lock(m_mutex);
         m_cancelled = true;
         m_changed.notify_all();
     }
     // What the reader gave to Finish; null before it finished or when it finished normally.
     std::exception_ptr Error() {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        platform::MutexLock lock(m_mutex);
         return m_error;
     }
 
 private:
-    alignas(64) std::mutex m_mutex;              // guards every field below
-    std::condition_variable m_changed;           // notified on every change of the fields below
-    std::deque<std::unique_ptr<Chunk>> m_chunks; // owns the chunks; the queues point into them
-    std::deque<Chunk*> m_filled;
-    std::deque<Chunk*> m_free;
-    bool m_finished = false;
-    bool m_cancelled = false;
-    std::exception_ptr m_error;
+    alignas(64) platform::Mutex m_mutex;
+    std::condition_variable m_changed;  // notified on every change of the fields below
+    std::deque<std::unique_ptr<Chunk>> m_chunks GUARDED_BY(m_mutex);  // owns the chunks; the queues point into them
+    std::deque<Chunk*> m_filled GUARDED_BY(m_mutex);
+    std::deque<Chunk*> m_free GUARDED_BY(m_mutex);
+    bool m_finished GUARDED_BY(m_mutex) = false;
+    bool m_cancelled GUARDED_BY(m_mutex) = false;
+    std::exception_ptr m_error GUARDED_BY(m_mutex);
 };
 
 // Runs a reader body on a thread of its own and makes sure it has ended before the pipe and whatever

@@ -15,7 +15,7 @@ SongMan::SongMan() : nutl::FileEnumerater<std::wstring>(), artist_query_cache(1)
 
 SongMan::~SongMan() {
     // Plain pointers first, then the owners (which the member destructors empty).
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    platform::RecursiveMutexLock guard(lock);
     queue.clear();
     current_song = nullptr;
     song_query_cache.Clear();

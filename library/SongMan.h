@@ -29,6 +29,7 @@
 
 #include "library/FileEnumerater.h"
 #include "library/Records.h"
+#include "platform/ThreadAnnotations.h"
 
 struct SongIndexReading;  // a song index being read on a helper thread (library/SongIndexReader.h)
 
@@ -115,6 +116,7 @@ public:
 
     void QueueSong(int32_t id, bool begin);
     void QueueSongs(const std::wstring& text);
+    // Both take `lock` themselves; the song stays valid until the next Reload.
     int32_t GetQSongCount() const;
     Song* GetQSong(int32_t index) const;
     void MoveQSongFront(int32_t index, int32_t id);
@@ -145,9 +147,13 @@ public:
     void RenameAlbum(int32_t index, const std::wstring& type);
 
     // ---- state ----------------------------------------------------------------------------------------------
-    // Everything below is guarded by `lock`, except where noted.
+    // Everything below is guarded by `lock`, except where noted. The queue and play state, which the GUI
+    // thread changes while web workers and automation clients read them, say so with GUARDED_BY and the
+    // thread-checked build holds every use to it. The catalogue containers change only in Reload (GUI
+    // thread, lock held throughout); their readers are the page renderers and queries of a request that
+    // took the lock at its start, so they follow the rule above by structure rather than annotation.
 
-    std::recursive_mutex lock;                       // the catalogue lock (see above)
+    mutable platform::RecursiveMutex lock;           // the catalogue lock (see above)
     autoreleaselist<Album> albums;                   // owns every catalogue album; sorted by dir after load
     std::map<std::wstring, Album*> albums_by_name;   // folder albums only ("VOD" is not entered)
     autoreleaselist<Artist> artists;                 // owns every artist
@@ -159,13 +165,13 @@ public:
     // Reload, four (null) slots after every Reload.
     autoreleaselist<std::vector<Song*>> sorted_song_lists;
     QueryCache<Song> song_query_cache;               // capacity 1
-    std::vector<Song*> queue;                        // not owning; element 0 is playing
+    std::vector<Song*> queue GUARDED_BY(lock);       // not owning; element 0 is playing
     std::wstring rename_log_path;                    // GUI thread only; empty until the tool is first used
-    int32_t audio_source = 0;                        // code into kAudioSourceNames
+    int32_t audio_source GUARDED_BY(lock) = 0;       // code into kAudioSourceNames
     int32_t max_artist_id = 0;                       // largest artist id seen or assigned
-    Song* current_song = nullptr;                    // last song handed to the player; cleared by Reload
-    std::wstring next_script;                        // script mailbox of the automation object
-    bool random_play = false;
+    Song* current_song GUARDED_BY(lock) = nullptr;   // last song handed to the player; cleared by Reload
+    std::wstring next_script GUARDED_BY(lock);       // script mailbox of the automation object
+    bool random_play GUARDED_BY(lock) = false;
     // Counts the Reloads so far. Records change only in Reload, so text rendered from the catalogue stays
     // right for as long as this number stays the same (the web pages keep rendered song lists by it).
     uint64_t generation = 0;

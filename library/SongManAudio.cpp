@@ -27,7 +27,7 @@ int32_t SongMan::ParseAudioSource(const std::wstring& name) {
 
 void SongMan::SetAudioSource(const std::wstring& name) {
     {
-        std::lock_guard<std::recursive_mutex> guard(lock);
+        platform::RecursiveMutexLock guard(lock);
         audio_source = ParseAudioSource(name);
     }
     // Kept as given, even an unknown name: it parses to "karaoke" again at the next start.
@@ -38,17 +38,19 @@ void SongMan::SetAudioSource(const std::wstring& name) {
 }
 
 std::wstring SongMan::AudioSourceName() const {
+    platform::RecursiveMutexLock guard(lock);
     return CodeName(kAudioSourceNames, audio_source);
 }
 
 std::wstring SongMan::AudioSourceDisplayName() const {
+    platform::RecursiveMutexLock guard(lock);
     return CodeName(kAudioSourceDisplayNames, audio_source);
 }
 
 void SongMan::PublishAudioSource() {
     ChannelSelect channel = ChannelBoth;
     {
-        std::lock_guard<std::recursive_mutex> guard(lock);
+        platform::RecursiveMutexLock guard(lock);
         if (current_song == nullptr) {
             return;
         }

@@ -295,13 +295,13 @@ TEST(QueryAfterReload, SearchesSeeTheNewCatalogue) {
     SongMan sm;
     ASSERT_TRUE(sm.Reload());
     {
-        std::lock_guard<std::recursive_mutex> lock(sm.lock);
+        platform::RecursiveMutexLock lock(sm.lock);
         EXPECT_EQ(sm.QuerySongs(L"alpha", L"")->size(), 1u);
     }
     write("Songs.csv", songs("Beta"));
     ASSERT_TRUE(sm.Reload());
     {
-        std::lock_guard<std::recursive_mutex> lock(sm.lock);
+        platform::RecursiveMutexLock lock(sm.lock);
         EXPECT_EQ(sm.QuerySongs(L"alpha", L"")->size(), 0u);
         EXPECT_EQ(sm.QuerySongs(L"BETA", L"")->size(), 1u);
     }

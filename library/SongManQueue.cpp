@@ -34,7 +34,7 @@ void SongMan::QueueSong(int32_t id, bool begin) {
     Song* song = nullptr;
     std::wstring path;
     {
-        std::lock_guard<std::recursive_mutex> guard(lock);
+        platform::RecursiveMutexLock guard(lock);
         if (id < 0 || static_cast<size_t>(id) >= songs.size() || queue.size() >= kQueueLimit) {
             return;
         }
@@ -47,7 +47,7 @@ void SongMan::QueueSong(int32_t id, bool begin) {
     }
     bool startNow = false;
     {
-        std::lock_guard<std::recursive_mutex> guard(lock);
+        platform::RecursiveMutexLock guard(lock);
         if (queue.size() >= kQueueLimit) {
             return;
         }
@@ -71,9 +71,13 @@ void SongMan::QueueSongs(const std::wstring& text) {
     }
 }
 
-int32_t SongMan::GetQSongCount() const { return static_cast<int32_t>(queue.size()); }
+int32_t SongMan::GetQSongCount() const {
+    platform::RecursiveMutexLock guard(lock);
+    return static_cast<int32_t>(queue.size());
+}
 
 Song* SongMan::GetQSong(int32_t index) const {
+    platform::RecursiveMutexLock guard(lock);
     if (index < 0 || static_cast<size_t>(index) >= queue.size()) {
         return nullptr;
     }
@@ -81,7 +85,7 @@ Song* SongMan::GetQSong(int32_t index) const {
 }
 
 void SongMan::MoveQSongFront(int32_t index, int32_t id) {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    platform::RecursiveMutexLock guard(lock);
     if (index <= 0 || static_cast<size_t>(index) >= queue.size() || queue[index]->id != id) {
         return;
     }
@@ -91,7 +95,7 @@ void SongMan::MoveQSongFront(int32_t index, int32_t id) {
 }
 
 void SongMan::MoveQSongUp(int32_t index, int32_t id) {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    platform::RecursiveMutexLock guard(lock);
     // Position 1 cannot move up: position 0 is the song that plays.
     if (index <= 1 || static_cast<size_t>(index) >= queue.size() || queue[index]->id != id) {
         return;
@@ -100,7 +104,7 @@ void SongMan::MoveQSongUp(int32_t index, int32_t id) {
 }
 
 void SongMan::RemoveQSong(int32_t index, int32_t id) {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    platform::RecursiveMutexLock guard(lock);
     if (index <= 0 || static_cast<size_t>(index) >= queue.size() || queue[index]->id != id) {
         return;
     }
@@ -114,14 +118,14 @@ void SongMan::ClearQueue() {
     if (!platform::MediaSucceeded(Pause())) {
         return;
     }
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    platform::RecursiveMutexLock guard(lock);
     queue.clear();
 }
 
 void SongMan::Next() {
     Song* following = nullptr;
     {
-        std::lock_guard<std::recursive_mutex> guard(lock);
+        platform::RecursiveMutexLock guard(lock);
         if (random_play && !songs.empty()) {
             const auto count = static_cast<uint32_t>(songs.size());
             while (queue.size() < kRandomTopUpTarget) {
@@ -145,7 +149,7 @@ void SongMan::Next() {
 void SongMan::ToggleRandomPlay() {
     bool start = false;
     {
-        std::lock_guard<std::recursive_mutex> guard(lock);
+        platform::RecursiveMutexLock guard(lock);
         random_play = !random_play;
         start = random_play;
     }
@@ -162,7 +166,7 @@ void SongMan::PlaySong(Song* song) {
     EnsurePlayer();
     g_player->PlayUrl(GetSongFilePath(song));
     {
-        std::lock_guard<std::recursive_mutex> guard(lock);
+        platform::RecursiveMutexLock guard(lock);
         current_song = song;
     }
     PublishAudioSource();

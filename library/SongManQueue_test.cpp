@@ -544,7 +544,7 @@ TEST_F(QueueTest, WorkerCommandsAndEndOfMediaAdvancesDoNotDeadlock) {
                 int32_t firstId = 0;
                 {
                     // Like a page render: read the queue under the lock, then let go before sending.
-                    std::lock_guard<std::recursive_mutex> guard(g_songMan->lock);
+                    platform::RecursiveMutexLock guard(g_songMan->lock);
                     count = g_songMan->GetQSongCount();
                     if (Song* s = g_songMan->GetQSong(count > 2 ? 2 : 0)) firstId = s->id;
                 }

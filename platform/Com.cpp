@@ -11,6 +11,7 @@
 #include "platform/FileSystem.h"
 #include "platform/LocalClient.h"
 #include "platform/Registry.h"
+#include "platform/ThreadAnnotations.h"
 
 namespace platform {
 namespace {
@@ -29,8 +30,8 @@ struct GuidOrder {
 // Built-in classes. Registered during static initialisation of the files that define them, so the
 // table is created on first use.
 struct BuiltinTable {
-    std::mutex mutex;
-    std::map<GUID, IClassFactory*, GuidOrder> factories;  // guarded by mutex
+    Mutex mutex;
+    std::map<GUID, IClassFactory*, GuidOrder> factories GUARDED_BY(mutex);
 };
 BuiltinTable& Builtins() {
     static BuiltinTable* table = new BuiltinTable;  // never destroyed: used by static objects
@@ -40,8 +41,8 @@ BuiltinTable& Builtins() {
 // The module cache, keyed by native path. The lock is never held while a module's DllGetClassObject
 // runs (it may itself activate classes); only dlopen, dlsym and DllCanUnloadNow run under it.
 struct ModuleCache {
-    std::mutex mutex;
-    std::map<std::string, LoadedModule> modules;  // guarded by mutex
+    Mutex mutex;
+    std::map<std::string, LoadedModule> modules GUARDED_BY(mutex);
 };
 ModuleCache& Modules() {
     static ModuleCache* cache = new ModuleCache;
@@ -75,7 +76,7 @@ void AppendHex(std::wstring* out, uint64_t value, int digits) {
 // Loads (or finds in the cache) the module at `nativePath`.
 HRESULT GetModule(const std::string& nativePath, LoadedModule* module) {
     ModuleCache& cache = Modules();
-    std::lock_guard<std::mutex> lock(cache.mutex);
+    MutexLock lock(cache.mutex);
     auto it = cache.modules.find(nativePath);
     if (it != cache.modules.end()) {
         *module = it->second;
@@ -170,7 +171,7 @@ LPOLESTR CoTaskMemStrDup(std::wstring_view text) {
 
 void RegisterBuiltinClass(REFCLSID clsid, IClassFactory* factory) {
     BuiltinTable& table = Builtins();
-    std::lock_guard<std::mutex> lock(table.mutex);
+    MutexLock lock(table.mutex);
     table.factories[clsid] = factory;
 }
 
@@ -182,7 +183,7 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* /*reserved*/, REFI
     IClassFactory* builtin = nullptr;
     {
         BuiltinTable& table = Builtins();
-        std::lock_guard<std::mutex> lock(table.mutex);
+        MutexLock lock(table.mutex);
         auto it = table.factories.find(clsid);
         if (it != table.factories.end()) builtin = it->second;
     }
@@ -216,7 +217,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
 
 void CoFreeUnusedLibraries() {
     ModuleCache& cache = Modules();
-    std::lock_guard<std::mutex> lock(cache.mutex);
+    MutexLock lock(cache.mutex);
     for (auto it = cache.modules.begin(); it != cache.modules.end();) {
         const LoadedModule& m = it->second;
         if (m.canUnloadNow != nullptr && m.canUnloadNow() == S_OK) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "platform/ThreadAnnotations.h"
+
 namespace platform {
 
 class AutoResetEvent final {
@@ -15,34 +17,37 @@ public:
     AutoResetEvent& operator=(const AutoResetEvent&) = delete;
 
     void Set() {
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         signalled_ = true;
         cv_.notify_one();
     }
     void Reset() {
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         signalled_ = false;
     }
     // Waits up to timeoutMs (0: test without waiting). True when the event was signalled; the
     // signal is consumed, as with the platform's auto-reset events.
     bool Wait(uint32_t timeoutMs) {
-        std::unique_lock<std::mutex> lock(mu_);
-        if (!cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return signalled_; })) {
-            return false;
+        UniqueMutexLock lock(mu_);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!signalled_) {
+            if (cv_.wait_until(lock.native(), deadline) == std::cv_status::timeout && !signalled_) {
+                return false;
+            }
         }
         signalled_ = false;
         return true;
     }
     // True when signalled, without consuming the signal (for tests and diagnostics).
     bool IsSet() const {
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         return signalled_;
     }
 
 private:
-    mutable std::mutex mu_;
+    mutable Mutex mu_;
     std::condition_variable cv_;
-    bool signalled_ = false;  // guarded by mu_
+    bool signalled_ GUARDED_BY(mu_) = false;
 };
 
 }  // namespace platform

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "platform/CodePage.h"
+#include "platform/ThreadAnnotations.h"
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
@@ -185,15 +186,15 @@ namespace {
 
 // The access hook. hookSet lets the usual case (no hook) pass without taking the lock.
 std::atomic<bool> g_accessHookSet{false};
-std::mutex g_accessHookMutex;
-AccessHook g_accessHook;  // guarded by g_accessHookMutex
+Mutex g_accessHookMutex;
+AccessHook g_accessHook GUARDED_BY(g_accessHookMutex);
 
 // False, with errno EACCES, when a hook is set and refuses the path.
 bool AccessAllowed(const std::string& native) {
     if (!g_accessHookSet.load(std::memory_order_acquire)) return true;
     AccessHook hook;
     {
-        std::lock_guard<std::mutex> lock(g_accessHookMutex);
+        MutexLock lock(g_accessHookMutex);
         hook = g_accessHook;
     }
     if (!hook || hook(native)) return true;
@@ -204,7 +205,7 @@ bool AccessAllowed(const std::string& native) {
 }  // namespace
 
 void SetAccessHook(AccessHook hook) {
-    std::lock_guard<std::mutex> lock(g_accessHookMutex);
+    MutexLock lock(g_accessHookMutex);
     g_accessHookSet.store(static_cast<bool>(hook), std::memory_order_release);
     g_accessHook = std::move(hook);
 }

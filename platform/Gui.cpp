@@ -62,24 +62,26 @@ public:
     bool Activate(GuiWork&) override { return true; }
     void Deactivate() override {}
     void Wake() override {
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         woken_ = true;
         cv_.notify_all();
     }
     void WaitForWork(std::optional<Clock::time_point> deadline) override {
-        std::unique_lock<std::mutex> lock(mu_);
-        if (deadline) {
-            cv_.wait_until(lock, *deadline, [this] { return woken_; });
-        } else {
-            cv_.wait(lock, [this] { return woken_; });
+        UniqueMutexLock lock(mu_);
+        while (!woken_) {
+            if (!deadline) {
+                cv_.wait(lock.native());
+            } else if (cv_.wait_until(lock.native(), *deadline) == std::cv_status::timeout) {
+                break;
+            }
         }
         woken_ = false;
     }
 
 private:
-    std::mutex mu_;
+    Mutex mu_;
     std::condition_variable cv_;
-    bool woken_ = false;  // guarded by mu_
+    bool woken_ GUARDED_BY(mu_) = false;
 };
 
 enum class SendState { Pending, Running, Done, Failed };
@@ -215,7 +217,7 @@ public:
     // --- GuiWork, for the back ends ---
     std::optional<Clock::time_point> NextWorkDue() override {
         {
-            std::lock_guard<std::mutex> lock(mu_);
+            MutexLock lock(mu_);
             if (!queue_.empty()) {
                 return Clock::time_point::min();
             }
@@ -239,7 +241,7 @@ public:
 
     // --- windows ---
     HWND Create(WindowHandler handler) {
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         HWND window = reinterpret_cast<HWND>(static_cast<uintptr_t>(++lastHandle_));
         WindowRecord& record = windows_[window];
         record.handler = std::make_shared<WindowHandler>(std::move(handler));
@@ -248,7 +250,7 @@ public:
 
     bool Destroy(HWND window) {
         {
-            std::lock_guard<std::mutex> lock(mu_);
+            MutexLock lock(mu_);
             auto it = windows_.find(window);
             if (it == windows_.end() || it->second.destroying) {
                 return false;
@@ -268,19 +270,19 @@ public:
             queue_.erase(dead, queue_.end());
         }
         CallHandler(window, WM_DESTROY, 0, 0);
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         windows_.erase(window);
         return true;
     }
 
     bool Exists(HWND window) {
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         return windows_.count(window) != 0;
     }
 
     bool Show(HWND window, bool show) {
         {
-            std::lock_guard<std::mutex> lock(mu_);
+            MutexLock lock(mu_);
             auto it = windows_.find(window);
             if (it == windows_.end()) {
                 return false;
@@ -295,7 +297,7 @@ public:
     }
 
     bool Visible(HWND window) {
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         auto it = windows_.find(window);
         return it != windows_.end() && it->second.visible;
     }
@@ -304,7 +306,7 @@ public:
     std::optional<LRESULT> CallHandler(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         std::shared_ptr<WindowHandler> handler;
         {
-            std::lock_guard<std::mutex> lock(mu_);
+            MutexLock lock(mu_);
             auto it = windows_.find(window);
             if (it == windows_.end()) {
                 return std::nullopt;
@@ -322,7 +324,7 @@ public:
         record->wParam = wParam;
         record->lParam = lParam;
         {
-            std::lock_guard<std::mutex> lock(mu_);
+            MutexLock lock(mu_);
             auto it = windows_.find(window);
             if (it == windows_.end() || it->second.destroying) {
                 return false;
@@ -334,10 +336,10 @@ public:
             queue_.push_back(std::move(item));
         }
         Backend().Wake();
-        std::unique_lock<std::mutex> lock(mu_);
-        record->finished.wait(lock, [&] {
-            return record->state == SendState::Done || record->state == SendState::Failed;
-        });
+        UniqueMutexLock lock(mu_);
+        while (record->state != SendState::Done && record->state != SendState::Failed) {
+            record->finished.wait(lock.native());
+        }
         if (record->state != SendState::Done) {
             return false;
         }
@@ -349,7 +351,7 @@ public:
 
     bool Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         {
-            std::lock_guard<std::mutex> lock(mu_);
+            MutexLock lock(mu_);
             auto it = windows_.find(window);
             if (it == windows_.end() || it->second.destroying) {
                 return false;
@@ -371,7 +373,7 @@ public:
             return false;
         }
         {
-            std::lock_guard<std::mutex> lock(mu_);
+            MutexLock lock(mu_);
             QueueItem item;
             item.kind = QueueItem::Kind::Task;
             item.task = std::move(task);
@@ -384,7 +386,7 @@ public:
     // --- timers ---
     bool StartTimer(HWND window, uintptr_t id, uint32_t periodMs) {
         {
-            std::lock_guard<std::mutex> lock(mu_);
+            MutexLock lock(mu_);
             auto it = windows_.find(window);
             if (it == windows_.end() || it->second.destroying) {
                 return false;
@@ -401,7 +403,7 @@ public:
     }
 
     bool StopTimer(HWND window, uintptr_t id) {
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         auto it = windows_.find(window);
         return it != windows_.end() && it->second.timers.erase(id) != 0;
     }
@@ -409,7 +411,7 @@ public:
     // --- the loop ---
     void RequestQuit(int code) {
         {
-            std::lock_guard<std::mutex> lock(mu_);
+            MutexLock lock(mu_);
             quitCode_ = code;
             quitPending_ = true;
         }
@@ -419,7 +421,7 @@ public:
     // Takes a pending quit request once the queue is empty, so that everything posted before the
     // quit is still handled (as the platform's loop does); its code goes to *code.
     bool TakeQuitIfIdle(int* code) {
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         if (!quitPending_ || !queue_.empty()) {
             return false;
         }
@@ -429,7 +431,7 @@ public:
     }
 
     bool QuitPending() {
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         return quitPending_;
     }
 
@@ -439,13 +441,13 @@ public:
     void RunPass(const std::function<bool()>& stop) {
         size_t count;
         {
-            std::lock_guard<std::mutex> lock(mu_);
+            MutexLock lock(mu_);
             count = queue_.size();
         }
         for (size_t i = 0; i < count; ++i) {
             QueueItem item;
             {
-                std::lock_guard<std::mutex> lock(mu_);
+                MutexLock lock(mu_);
                 if (queue_.empty()) {
                     break;
                 }
@@ -461,7 +463,7 @@ public:
         for (;;) {
             TimerDue fire;
             {
-                std::lock_guard<std::mutex> lock(mu_);
+                MutexLock lock(mu_);
                 const TimerSlot* slot = TopLiveTimerLocked();
                 if (slot == nullptr || timers_.top().due > now) {
                     break;
@@ -484,7 +486,7 @@ public:
     }
 
     std::optional<Clock::time_point> NextTimerDue() {
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         if (TopLiveTimerLocked() == nullptr) {
             return std::nullopt;
         }
@@ -494,14 +496,14 @@ public:
     LoopBackend& Backend() { return *backend_.load(); }
 
 private:
-    void FailLocked(SendRecord& record) {
+    void FailLocked(SendRecord& record) REQUIRES(mu_) {
         record.state = SendState::Failed;
         record.finished.notify_all();
     }
 
     // Drops stale heap entries (killed, restarted, or of a destroyed window) from the top; returns
-    // the slot of the current top entry, or null when no timer is set. Requires mu_.
-    const TimerSlot* TopLiveTimerLocked() {
+    // the slot of the current top entry, or null when no timer is set.
+    const TimerSlot* TopLiveTimerLocked() REQUIRES(mu_) {
         while (!timers_.empty()) {
             const TimerDue& top = timers_.top();
             auto window = windows_.find(top.window);
@@ -533,7 +535,7 @@ private:
     void DispatchSend(SendRecord& record) {
         std::shared_ptr<WindowHandler> handler;
         {
-            std::lock_guard<std::mutex> lock(mu_);
+            MutexLock lock(mu_);
             if (record.state != SendState::Pending) {
                 return;
             }
@@ -552,11 +554,11 @@ private:
             }
         } catch (...) {
             // The sender must not wait forever on a handler that threw.
-            std::lock_guard<std::mutex> lock(mu_);
+            MutexLock lock(mu_);
             FailLocked(record);
             throw;
         }
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         record.result = result;
         record.state = SendState::Done;
         record.finished.notify_all();
@@ -593,15 +595,16 @@ private:
 
     std::atomic<std::thread::id> guiThread_{};
 
-    // State below is guarded by mu_.
-    std::mutex mu_;
-    std::unordered_map<HWND, WindowRecord> windows_;
-    std::deque<QueueItem> queue_;
-    std::priority_queue<TimerDue, std::vector<TimerDue>, std::greater<TimerDue>> timers_;
-    uint64_t lastHandle_ = 0;
-    uint64_t lastTimerGeneration_ = 0;
-    bool quitPending_ = false;
-    int quitCode_ = 0;
+    // The window table, the work queue, the timer heap and the quit request; never held while a
+    // handler, a task or a back end's code runs.
+    Mutex mu_;
+    std::unordered_map<HWND, WindowRecord> windows_ GUARDED_BY(mu_);
+    std::deque<QueueItem> queue_ GUARDED_BY(mu_);
+    std::priority_queue<TimerDue, std::vector<TimerDue>, std::greater<TimerDue>> timers_ GUARDED_BY(mu_);
+    uint64_t lastHandle_ GUARDED_BY(mu_) = 0;
+    uint64_t lastTimerGeneration_ GUARDED_BY(mu_) = 0;
+    bool quitPending_ GUARDED_BY(mu_) = false;
+    int quitCode_ GUARDED_BY(mu_) = 0;
 };
 
 // Never destroyed: detached threads (the signal watcher, workers still sending at exit) may use it

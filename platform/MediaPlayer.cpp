@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/SimulatedMediaPlayer.h"
+#include "platform/ThreadAnnotations.h"
 
 namespace platform {
 
@@ -15,15 +16,14 @@ namespace {
 constexpr const char* kDefaultBackend = "gstreamer";
 constexpr const char* kSimulatedBackend = "simulated";
 
-// The table of back ends, filled at static initialisation and by tests; BackendMutex() guards it.
-std::mutex& BackendMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::map<std::string, MediaBackendFactory>& Backends() {
-    static std::map<std::string, MediaBackendFactory> backends;
-    return backends;
+// The table of back ends, filled at static initialisation and by tests.
+struct BackendTable {
+    Mutex mutex;
+    std::map<std::string, MediaBackendFactory> factories GUARDED_BY(mutex);
+};
+BackendTable& Backends() {
+    static BackendTable* table = new BackendTable;  // never destroyed: static objects register in it
+    return *table;
 }
 
 std::atomic<bool> g_fallbackReported{false};
@@ -34,9 +34,10 @@ std::string RequestedBackend() {
 }
 
 MediaBackendFactory FindFactory(const std::string& name) {
-    std::lock_guard<std::mutex> lock(BackendMutex());
-    const auto it = Backends().find(name);
-    return it == Backends().end() ? MediaBackendFactory() : it->second;
+    BackendTable& table = Backends();
+    MutexLock lock(table.mutex);
+    const auto it = table.factories.find(name);
+    return it == table.factories.end() ? MediaBackendFactory() : it->second;
 }
 
 void ReportFallback(const std::string& requested, const char* why) {
@@ -49,11 +50,12 @@ void ReportFallback(const std::string& requested, const char* why) {
 }  // namespace
 
 void RegisterMediaBackend(const std::string& name, MediaBackendFactory factory) {
-    std::lock_guard<std::mutex> lock(BackendMutex());
+    BackendTable& table = Backends();
+    MutexLock lock(table.mutex);
     if (factory) {
-        Backends()[name] = std::move(factory);
+        table.factories[name] = std::move(factory);
     } else {
-        Backends().erase(name);
+        table.factories.erase(name);
     }
 }
 
@@ -61,8 +63,9 @@ bool IsMediaBackendRegistered(const std::string& name) {
     if (name == kSimulatedBackend) {
         return true;
     }
-    std::lock_guard<std::mutex> lock(BackendMutex());
-    return Backends().count(name) != 0;
+    BackendTable& table = Backends();
+    MutexLock lock(table.mutex);
+    return table.factories.count(name) != 0;
 }
 
 std::string ChosenMediaBackendName() {

@@ -1,4 +1,5 @@
 #include "platform/PropertyPage.h"
+#include "platform/ThreadAnnotations.h"
 
 #include <mutex>
 #include <set>
@@ -11,8 +12,8 @@ constexpr LONG kBaseUnitY = 13;
 
 // Live dialogs, for FromHandle.
 struct DialogTable {
-    std::mutex mutex;
-    std::set<PropertyDialog*> live;  // guarded by mutex
+    Mutex mutex;
+    std::set<PropertyDialog*> live GUARDED_BY(mutex);
 };
 DialogTable& Dialogs() {
     static DialogTable* table = new DialogTable;  // never destroyed: dialogs may outlive statics
@@ -34,19 +35,19 @@ SIZE DialogUnitsToPixels(LONG widthDlu, LONG heightDlu) {
 PropertyDialog::PropertyDialog(int templateId, HWND parent, const RECT& rect)
     : templateId_(templateId), parent_(parent), handle_(reinterpret_cast<HWND>(this)), rect_(rect) {
     DialogTable& table = Dialogs();
-    std::lock_guard<std::mutex> lock(table.mutex);
+    MutexLock lock(table.mutex);
     table.live.insert(this);
 }
 
 PropertyDialog::~PropertyDialog() {
     DialogTable& table = Dialogs();
-    std::lock_guard<std::mutex> lock(table.mutex);
+    MutexLock lock(table.mutex);
     table.live.erase(this);
 }
 
 PropertyDialog* PropertyDialog::FromHandle(HWND handle) {
     DialogTable& table = Dialogs();
-    std::lock_guard<std::mutex> lock(table.mutex);
+    MutexLock lock(table.mutex);
     for (PropertyDialog* dialog : table.live) {
         if (dialog->handle_ == handle) return dialog;
     }

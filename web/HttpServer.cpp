@@ -112,13 +112,13 @@ HttpServer::~HttpServer() {
 bool HttpServer::Start(uint32_t port) {
     if (IsRunning()) return true;
     {
-        std::lock_guard<std::mutex> lock(m_listenLock);
+        platform::MutexLock lock(m_listenLock);
         m_stopping = false;
         m_listenState = kNotListening;
         m_boundPort = 0;
     }
     {
-        std::lock_guard<std::recursive_mutex> lock(m_workersLock);
+        platform::RecursiveMutexLock lock(m_workersLock);
         m_acceptClosed = false;
     }
     m_port = port;
@@ -136,7 +136,7 @@ void HttpServer::Stop(uint32_t timeoutMs) {
     {
         // The stop event is set before the listener is shut down, so the accept that fails because of
         // the shutdown finds it set and the loop ends at once.
-        std::lock_guard<std::mutex> lock(m_listenLock);
+        platform::MutexLock lock(m_listenLock);
         m_stopping = true;
         m_stopEvent.Set();
         if (m_listenSocket >= 0) platform::ShutdownSocket(m_listenSocket);
@@ -144,7 +144,7 @@ void HttpServer::Stop(uint32_t timeoutMs) {
     }
     CMiniThread::Stop(timeoutMs);
     {
-        std::lock_guard<std::recursive_mutex> lock(m_workersLock);
+        platform::RecursiveMutexLock lock(m_workersLock);
         m_acceptClosed = true;
         // Shutting a socket down wakes its worker's receive (or send); the worker closes the
         // descriptor itself, under this lock, when it ends.
@@ -158,14 +158,16 @@ void HttpServer::Stop(uint32_t timeoutMs) {
 }
 
 uint16_t HttpServer::WaitForListening(uint32_t timeoutMs) {
-    std::unique_lock<std::mutex> lock(m_listenLock);
-    m_listenChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                             [this] { return m_listenState != kNotListening || m_stopping; });
+    platform::UniqueMutexLock lock(m_listenLock);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (m_listenState == kNotListening && !m_stopping) {
+        if (m_listenChanged.wait_until(lock.native(), deadline) == std::cv_status::timeout) break;
+    }
     return m_listenState == kListening ? m_boundPort : 0;
 }
 
 void HttpServer::SetListening(int state, uint16_t port) {
-    std::lock_guard<std::mutex> lock(m_listenLock);
+    platform::MutexLock lock(m_listenLock);
     m_listenState = state;
     m_boundPort = port;
     m_listenChanged.notify_all();
@@ -197,7 +199,7 @@ uint32_t HttpServer::Run() {
     const uint16_t boundPort = platform::LocalPort(fd);
     bool listening = false;
     {
-        std::lock_guard<std::mutex> lock(m_listenLock);
+        platform::MutexLock lock(m_listenLock);
         if (m_stopping) {
             platform::CloseSocket(fd);  // Stop came before listening began: nothing to accept on
         } else {
@@ -225,7 +227,7 @@ uint32_t HttpServer::Run() {
     }
 
     {
-        std::lock_guard<std::mutex> lock(m_listenLock);
+        platform::MutexLock lock(m_listenLock);
         if (m_listenSocket >= 0) {
             platform::CloseSocket(m_listenSocket);
             m_listenSocket = -1;
@@ -240,7 +242,7 @@ void HttpServer::ServeAccepted(int socket) {
     // The lock is held until the worker's thread has been started: a worker that ends at once must
     // not remove and delete itself (RemoveWorker and CloseConnection take this lock) while Start is
     // still using the object.
-    std::lock_guard<std::recursive_mutex> lock(m_workersLock);
+    platform::RecursiveMutexLock lock(m_workersLock);
     if (m_acceptClosed || m_workers.size() >= m_limits.maxWorkers) {
         platform::CloseSocket(socket);  // stopping, or the bound of live connections is reached
         return;
@@ -274,7 +276,7 @@ void HttpServer::ServeAccepted(int socket) {
 // --- worker threads -------------------------------------------------------------------------------------
 
 void HttpServer::CloseConnection(WorkerThread* worker) {
-    std::lock_guard<std::recursive_mutex> lock(m_workersLock);
+    platform::RecursiveMutexLock lock(m_workersLock);
     if (worker->m_connection) {
         if (worker->m_connection->socket >= 0) platform::CloseSocket(worker->m_connection->socket);
         worker->m_connection->socket = -1;
@@ -285,7 +287,7 @@ void HttpServer::CloseConnection(WorkerThread* worker) {
 void HttpServer::RemoveWorker(WorkerThread* worker) {
     bool found = false;
     {
-        std::lock_guard<std::recursive_mutex> lock(m_workersLock);
+        platform::RecursiveMutexLock lock(m_workersLock);
         const auto it = std::find(m_workers.begin(), m_workers.end(), worker);
         if (it != m_workers.end()) {
             m_workers.erase(it);

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "web/MiniThread.h"
+#include "platform/ThreadAnnotations.h"
 
 namespace nutl {
 
@@ -171,20 +172,20 @@ private:
     // The listening socket (-1 when not listening), with m_stopping and the listening state below,
     // guarded by m_listenLock. The accepting thread creates and closes the socket; Stop only shuts it
     // down, under the lock, so that the descriptor number cannot be reused while Stop still uses it.
-    std::mutex m_listenLock;
+    platform::Mutex m_listenLock;
     std::condition_variable m_listenChanged;
-    int m_listenSocket = -1;
-    bool m_stopping = false;   // set by Stop, cleared by Start
-    int m_listenState = 0;     // 0 not yet, 1 listening, 2 failed
-    uint16_t m_boundPort = 0;
+    int m_listenSocket GUARDED_BY(m_listenLock) = -1;
+    bool m_stopping GUARDED_BY(m_listenLock) = false;   // set by Stop, cleared by Start
+    int m_listenState GUARDED_BY(m_listenLock) = 0;     // 0 not yet, 1 listening, 2 failed
+    uint16_t m_boundPort GUARDED_BY(m_listenLock) = 0;
 
     // Every live worker, in order of acceptance. Guarded by m_workersLock, which is also held while a
     // worker closes its socket (so that Stop never shuts down a reused descriptor number) and while the
     // accepting thread starts a worker (so that a worker ending at once cannot delete itself while its
     // Start is still running). Never held while waiting for another thread.
-    std::list<WorkerThread*> m_workers;
-    std::recursive_mutex m_workersLock;
-    bool m_acceptClosed = false;  // guarded by m_workersLock: no new worker may be added
+    platform::RecursiveMutex m_workersLock;
+    std::list<WorkerThread*> m_workers GUARDED_BY(m_workersLock);
+    bool m_acceptClosed GUARDED_BY(m_workersLock) = false;  // no new worker may be added
 
     // Live workers plus counted requests in progress. Changed only by atomic increments and
     // decrements; read by Stop without a lock.

@@ -33,7 +33,7 @@ CMiniThread::~CMiniThread() { Stop(0); }
 bool CMiniThread::Start() {
     std::thread* marker = nullptr;
     {
-        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        platform::RecursiveMutexLock lock(m_lock);
         if (m_threadHandle.load() != nullptr) {
             return true;
         }
@@ -81,7 +81,7 @@ void CMiniThread::Stop(uint32_t timeoutMs) {
     }
     // Linux cannot end the thread: it keeps running detached and frees its own marker when done.
     // Only the run this call was asked to stop is given up on.
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    platform::RecursiveMutexLock lock(m_lock);
     m_threadHandle.compare_exchange_strong(running, nullptr);
 }
 

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "platform/Event.h"
+#include "platform/ThreadAnnotations.h"
 
 namespace nutl {
 
@@ -48,7 +49,7 @@ private:
     // The running thread (detached; the pointer is only a handle). Written under m_lock, polled
     // without it by Stop.
     std::atomic<std::thread*> m_threadHandle{nullptr};
-    std::recursive_mutex m_lock;  // guards the release of m_threadHandle
+    platform::RecursiveMutex m_lock;  // serialises the release of m_threadHandle
 };
 
 }  // namespace nutl

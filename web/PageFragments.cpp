@@ -361,9 +361,10 @@ std::string RenderQueueList() {
         out += "</table>\n";
         return out;
     }
-    const std::vector<Song*>& queue = g_songMan->queue;
-    for (size_t i = 0; i < queue.size(); ++i) {
-        const Song* s = queue[i];
+    platform::RecursiveMutexLock catalogueLock(g_songMan->lock);  // the request holds it already; it is recursive
+    const size_t count = g_songMan->queue.size();
+    for (size_t i = 0; i < count; ++i) {
+        const Song* s = g_songMan->queue[i];
         const std::string tip = nutl::HtmlEscape(Gbk(g_songMan->GetSongFilePath(s)));
         const std::string text = Gbk(s->artist + L": " + s->name);
         const std::string args = IntToString(static_cast<int32_t>(i)) + "," + IntToString(s->id);
@@ -398,7 +399,13 @@ std::string RenderQueueList() {
 
 std::string RenderControlStatus() {
     std::string out;
-    const int32_t current = g_songMan != nullptr ? g_songMan->audio_source : 0;
+    int32_t current = 0;
+    bool randomPlay = false;
+    if (g_songMan != nullptr) {
+        platform::RecursiveMutexLock catalogueLock(g_songMan->lock);
+        current = g_songMan->audio_source;
+        randomPlay = g_songMan->random_play;
+    }
     for (int32_t code = 0; code < kAudioSourceCount; ++code) {
         out += "document.getElementById('";
         out += platform::ToUtf8(kAudioSourceNames[code]);
@@ -412,7 +419,7 @@ std::string RenderControlStatus() {
     const std::wstring fullScreen = g_settings != nullptr ? g_settings->Get(setting_keys::kFullScreen, nullptr) : L"";
     out += EqualsAsciiNoCase(fullScreen, L"true") ? "document.getElementById('check_fullscreen').checked = true;\n"
                                  : "document.getElementById('check_fullscreen').checked = false;\n";
-    out += (g_songMan != nullptr && g_songMan->random_play)
+    out += randomPlay
                ? "document.getElementById('random_play').style.color = 'green';\n"
                : "document.getElementById('random_play').style.color = 'black';\n";
     return out;

@@ -102,14 +102,14 @@ void SWebServer::Dispatch(HttpRequest& request, HttpResponse& response) {
         }
     }
     if (name == "queue_list") {
-        std::lock_guard<std::recursive_mutex> catalogueLock(g_songMan->lock);
+        platform::RecursiveMutexLock catalogueLock(g_songMan->lock);
         response.body = RenderQueueList();
         response.contentType = "text/html; charset=gb2312";
         response.SetCacheControl("no-cache");
         return;
     }
     if (name == "update_control_status") {
-        std::lock_guard<std::recursive_mutex> catalogueLock(g_songMan->lock);
+        platform::RecursiveMutexLock catalogueLock(g_songMan->lock);
         response.body = RenderControlStatus();
         response.contentType = "text/plain; charset=gb2312";
         response.SetCacheControl("no-cache");
@@ -185,7 +185,7 @@ std::string SWebServer::BuildPage(const HttpRequest& request, const std::string&
 
     std::string audioSource;
     {
-        std::lock_guard<std::recursive_mutex> catalogueLock(g_songMan->lock);
+        platform::RecursiveMutexLock catalogueLock(g_songMan->lock);
         audioSource = nutl::ToNarrow(g_songMan->AudioSourceDisplayName(), platform::CP_GBK);
         if (act == "artist") {
             listMarker = "<!-- #ARTIST_LIST -->";

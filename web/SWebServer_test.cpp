@@ -82,7 +82,7 @@ protected:
 };
 
 TEST_F(SWebServerTest, StopWaitsForARequestInProgress) {
-    std::unique_lock<std::recursive_mutex> hold(songMan_->lock);
+    std::unique_lock<platform::RecursiveMutex> hold(songMan_->lock);
     HttpClient client(port_);
     ASSERT_TRUE(client.SendRaw("GET /queue_list HTTP/1.1\r\n\r\n"));
     // The request is now waiting for the catalogue lock inside the dispatch, counted busy.

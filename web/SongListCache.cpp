@@ -42,7 +42,7 @@ std::string SongListCache::Render(const std::wstring& listKey, const std::vector
 
     std::shared_ptr<const Parts> parts;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        platform::MutexLock lock(m_mutex);
         auto it = m_entries.find(key);
         if (it != m_entries.end()) {
             it->second.lastUse = ++m_useCounter;
@@ -55,7 +55,7 @@ std::string SongListCache::Render(const std::wstring& listKey, const std::vector
         made->table = RenderSongTable(songs, layout.first, layout.end);
         parts = made;
         if (made->pager.size() + made->table.size() <= kMaxCachedBytes) {
-            std::lock_guard<std::mutex> lock(m_mutex);
+            platform::MutexLock lock(m_mutex);
             if (m_entries.size() >= m_capacity && m_entries.find(key) == m_entries.end()) {
                 auto oldest = m_entries.begin();
                 for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
@@ -70,6 +70,6 @@ std::string SongListCache::Render(const std::wstring& listKey, const std::vector
 }
 
 size_t SongListCache::Size() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    platform::MutexLock lock(m_mutex);
     return m_entries.size();
 }

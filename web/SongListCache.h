@@ -20,6 +20,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/ThreadAnnotations.h"
+
 struct Song;
 
 class SongListCache final {
@@ -47,7 +49,7 @@ private:
     };
 
     const size_t m_capacity;
-    mutable std::mutex m_mutex;                         // guards the two fields below
-    std::unordered_map<std::wstring, Entry> m_entries;  // by the full key (see Render)
-    uint64_t m_useCounter = 0;                          // stamps lastUse
+    mutable platform::Mutex m_mutex;
+    std::unordered_map<std::wstring, Entry> m_entries GUARDED_BY(m_mutex);  // by the full key (see Render)
+    uint64_t m_useCounter GUARDED_BY(m_mutex) = 0;                          // stamps lastUse
 };

@@ -18,7 +18,7 @@ WebFileCache::Result WebFileCache::Get(const std::wstring& path, std::shared_ptr
     Stamp stamp;
     if (!Examine(path, &stamp)) return Result::missing;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        platform::MutexLock lock(m_mutex);
         auto it = m_files.find(path);
         if (it != m_files.end()) {
             if (it->second.stamp == stamp) {
@@ -47,7 +47,7 @@ WebFileCache::Result WebFileCache::Get(const std::wstring& path, std::shared_ptr
     Stamp after;
     if (settled && read->size() <= kMaxFileBytes && read->size() == stamp.size && Examine(path, &after) &&
         after == stamp) {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        platform::MutexLock lock(m_mutex);
         if (m_files.size() >= kMaxFiles) m_files.erase(m_files.begin());
         m_files[path] = Entry{stamp, read};
     }

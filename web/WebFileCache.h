@@ -14,6 +14,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/ThreadAnnotations.h"
+
 class WebFileCache final {
 public:
     WebFileCache() = default;
@@ -50,6 +52,6 @@ private:
         std::shared_ptr<const std::string> contents;
     };
 
-    std::mutex m_mutex;                                 // guards m_files
-    std::unordered_map<std::wstring, Entry> m_files;    // by path text
+    platform::Mutex m_mutex;
+    std::unordered_map<std::wstring, Entry> m_files GUARDED_BY(m_mutex);  // by path text
 };

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "platform/CodePage.h"
+#include "platform/ThreadAnnotations.h"
 
 namespace platform::media {
 
@@ -21,19 +22,20 @@ constexpr int kMaxEmptyPulls = 2;
 
 // Troubles already reported, by class id and kind: the set is process-wide so a plug-in that is
 // broken for every song is named once, not once per song.
-std::mutex& ReportedMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-std::set<std::wstring>& Reported() {
-    static std::set<std::wstring> reported;
-    return reported;
+struct ReportedTroubles {
+    Mutex mutex;
+    std::set<std::wstring> said GUARDED_BY(mutex);
+};
+ReportedTroubles& Reported() {
+    static ReportedTroubles* reported = new ReportedTroubles;  // never destroyed: streaming threads may report late
+    return *reported;
 }
 
 void ReportOnce(const CLSID& clsid, const char* kind, const std::string& line) {
     {
-        std::lock_guard<std::mutex> lock(ReportedMutex());
-        if (!Reported().insert(GuidToString(clsid) + FromUtf8(kind)).second) {
+        ReportedTroubles& reported = Reported();
+        MutexLock lock(reported.mutex);
+        if (!reported.said.insert(GuidToString(clsid) + FromUtf8(kind)).second) {
             return;
         }
     }
@@ -298,8 +300,9 @@ std::vector<std::wstring> DmoChain::ActiveNames() const {
 }
 
 void DmoChain::ResetReportedForTests() {
-    std::lock_guard<std::mutex> lock(ReportedMutex());
-    Reported().clear();
+    ReportedTroubles& reported = Reported();
+    MutexLock lock(reported.mutex);
+    reported.said.clear();
 }
 
 }  // namespace platform::media

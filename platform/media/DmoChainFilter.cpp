@@ -11,6 +11,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/media/DmoChain.h"
+#include "platform/ThreadAnnotations.h"
 
 namespace platform::media {
 
@@ -20,10 +21,10 @@ namespace {
 struct FilterState {
     // Guards every field below: the streaming thread processes, other threads read the names and
     // stop the element.
-    std::mutex mutex;
-    DmoChain chain;
-    int rate = 0;
-    int blockAlign = 0;
+    Mutex mutex;
+    DmoChain chain GUARDED_BY(mutex);
+    int rate GUARDED_BY(mutex) = 0;
+    int blockAlign GUARDED_BY(mutex) = 0;
 };
 
 struct SinjoDmoChain {
@@ -87,7 +88,7 @@ gboolean SetCaps(GstBaseTransform* trans, GstCaps* incaps, GstCaps* /*outcaps*/)
         return FALSE;
     }
     FilterState* state = StateOf(trans);
-    std::lock_guard<std::mutex> lock(state->mutex);
+    MutexLock lock(state->mutex);
     if (!state->chain.IsLoaded()) {
         state->chain.Load();
     }
@@ -134,7 +135,7 @@ GstFlowReturn GenerateOutput(GstBaseTransform* trans, GstBuffer** outbuf) {
     int rate = 0;
     int blockAlign = 0;
     {
-        std::lock_guard<std::mutex> lock(state->mutex);
+        MutexLock lock(state->mutex);
         if (state->chain.ActiveCount() == 0) {
             *outbuf = in;  // nothing to run: the buffer passes as it is
             return GST_FLOW_OK;
@@ -162,7 +163,7 @@ gboolean SinkEvent(GstBaseTransform* trans, GstEvent* event) {
     FilterState* state = StateOf(trans);
     switch (GST_EVENT_TYPE(event)) {
     case GST_EVENT_FLUSH_STOP: {
-        std::lock_guard<std::mutex> lock(state->mutex);
+        MutexLock lock(state->mutex);
         state->chain.Flush();
         break;
     }
@@ -170,7 +171,7 @@ gboolean SinkEvent(GstBaseTransform* trans, GstEvent* event) {
         std::vector<uint8_t> rest;
         int rate = 0, blockAlign = 0;
         {
-            std::lock_guard<std::mutex> lock(state->mutex);
+            MutexLock lock(state->mutex);
             state->chain.Drain(&rest);
             rate = state->rate;
             blockAlign = state->blockAlign;
@@ -190,7 +191,7 @@ gboolean SinkEvent(GstBaseTransform* trans, GstEvent* event) {
 
 gboolean Stop(GstBaseTransform* trans) {
     FilterState* state = StateOf(trans);
-    std::lock_guard<std::mutex> lock(state->mutex);
+    MutexLock lock(state->mutex);
     state->chain.Release();
     return TRUE;
 }
@@ -203,7 +204,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     FilterState* state = StateOf(object);
     std::wstring joined;
     {
-        std::lock_guard<std::mutex> lock(state->mutex);
+        MutexLock lock(state->mutex);
         for (const std::wstring& name : state->chain.ActiveNames()) {
             if (!joined.empty()) joined += L"; ";
             joined += name;

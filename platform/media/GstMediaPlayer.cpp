@@ -14,6 +14,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Tick.h"
 #include "platform/media/DmoChainFilter.h"
+#include "platform/ThreadAnnotations.h"
 
 namespace platform::media {
 
@@ -55,11 +56,14 @@ bool InitGstreamer() {
 
 // One line on standard error per distinct text for the life of the process.
 void WarnOnce(const std::string& line) {
-    static std::mutex mutex;
-    static std::set<std::string> said;
+    struct Said {
+        Mutex mutex;
+        std::set<std::string> lines GUARDED_BY(mutex);
+    };
+    static Said* said = new Said;  // never destroyed: streaming threads may warn late
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!said.insert(line).second) {
+        MutexLock lock(said->mutex);
+        if (!said->lines.insert(line).second) {
             return;
         }
     }
