@@ -6,8 +6,11 @@
 #include "app/SinjoModule.h"
 #include "core/Globals.h"
 #include "core/Settings.h"
+#include "app/QrCode.h"
 #include "library/SongMan.h"
+#include "platform/CodePage.h"
 #include "platform/Dialogs.h"
+#include "platform/LanAddress.h"
 #include "player/ImTooAutomation.h"
 #include "player/PlayerCommands.h"
 #include "protocol/SettingKeys.h"
@@ -290,6 +293,22 @@ HRESULT Door::put_NextScriptToExecute(const BSTR& newVal) {
 HRESULT Door::RenameFolder(const BSTR& folder, const BSTR& album_index) {
     if (g_songMan == nullptr) return E_FAIL;
     g_songMan->RenameFolder(folder, album_index);  // the log's text is not passed on
+    return S_OK;
+}
+
+HRESULT Door::get_LanUrl(BSTR* pVal) {
+    if (pVal == nullptr) return E_POINTER;
+    const std::string address = platform::LanAddress();
+    // No network, no address: the page says so rather than showing one that only this PC can open.
+    *pVal = address.empty() ? std::wstring() : L"http://" + platform::FromUtf8(address) + L":" + FormatInt(WebServerPort());
+    return S_OK;
+}
+
+HRESULT Door::GetQrCode(const BSTR& text, BSTR* rows) {
+    if (rows == nullptr) return E_POINTER;
+    const std::optional<QrCode> code = QrCode::Encode(platform::ToUtf8(text));
+    if (!code) return E_INVALIDARG;
+    *rows = platform::FromUtf8(code->Rows());
     return S_OK;
 }
 

@@ -2,8 +2,8 @@
 // (as the page's external object) and outside programs (through the local server, one fresh Door per
 // client connection). Every member is a thin wrapper that forwards to the catalogue manager (g_songMan),
 // the settings store (g_settings), the main window (g_mainDlg) or the player; Door adds the script mailbox
-// (NextScriptToExecute), the address of the web server (ServeUrl, OpenBrowser) and, for the main window's
-// Door, the suppression of the browser's error pages.
+// (NextScriptToExecute), the address of the web server (ServeUrl, OpenBrowser; LanUrl and GetQrCode for
+// phones joining) and, for the main window's Door, the suppression of the browser's error pages.
 //
 // The invoke path. Every caller reaches a member the same way: platform::InvokeByName or
 // platform::InvokeById (platform/Dispatch.h) on the Door's IDispatch, with a member name (letter case
@@ -15,7 +15,7 @@
 // Results. A member returns S_OK whatever the forwarded call did, except: a member that needs an object
 // the run lacks (no catalogue, settings store or main window in the automation-server run) returns E_FAIL;
 // GetQSong and GetAlbum return E_FAIL for a position or index outside the list and E_INVALIDARG for an
-// unknown property name. ServeUrl, OpenBrowser and ControlImToo need none of them.
+// unknown property name. ServeUrl, LanUrl, GetQrCode, OpenBrowser and ControlImToo need none of them.
 //
 // Lifetime: reference counted (not atomically: a single-threaded object). Every Door adds one to the
 // module's lock count while it exists (app/SinjoModule.h), which ends an automation-server run when the
@@ -68,6 +68,8 @@ public:
     virtual HRESULT get_NextScriptToExecute(BSTR* pVal) = 0;
     virtual HRESULT put_NextScriptToExecute(const BSTR& newVal) = 0;
     virtual HRESULT RenameFolder(const BSTR& folder, const BSTR& album_index) = 0;
+    virtual HRESULT get_LanUrl(BSTR* pVal) = 0;
+    virtual HRESULT GetQrCode(const BSTR& text, BSTR* rows) = 0;
 
 protected:
     ~IDoor() = default;
@@ -119,6 +121,12 @@ public:
     HRESULT get_NextScriptToExecute(BSTR* pVal) override;
     HRESULT put_NextScriptToExecute(const BSTR& newVal) override;
     HRESULT RenameFolder(const BSTR& folder, const BSTR& album_index) override;
+    // The address phones on the local network open: "http://" + this PC's LAN address (platform/
+    // LanAddress.h) + ":" + the port setting; the empty text when the PC has no such address.
+    HRESULT get_LanUrl(BSTR* pVal) override;
+    // A QR code of `text` (its UTF-8 bytes) as rows of "1" (dark) and "0" (light) joined by "\n", without
+    // the quiet zone (app/QrCode.h). E_INVALIDARG for a text too long for one.
+    HRESULT GetQrCode(const BSTR& text, BSTR* rows) override;
 
     // The main window's browser, called once by the main window after its browser exists: keeps a
     // reference (releasing any earlier one) and, for a browser that is not null, connects the event sink,

@@ -87,6 +87,10 @@ HRESULT Door::CallMember(const platform::FuncDesc& member, std::span<const Varia
             return put_NextScriptToExecute(text(0));
         case DISPID_RenameFolder:
             return RenameFolder(text(0), text(1));
+        case DISPID_LanUrl:
+            return TextResult([&](BSTR* v) { return get_LanUrl(v); }, result);
+        case DISPID_GetQrCode:
+            return TextResult([&](BSTR* v) { return GetQrCode(text(0), v); }, result);
         default:
             return platform::DISP_E_MEMBERNOTFOUND;
     }

@@ -285,6 +285,7 @@ TEST_F(DoorTest, DispatchIdsAreTheInterfaces) {
         {L"GetAlbumCount", 24},  {L"GetAlbum", 25},        {L"RenameAlbum", 26},          {L"Reload", 27},
         {L"ControlImToo", 28},   {L"AudioSource", 29},     {L"Jump", 31},                 {L"PlayPause", 32},
         {L"OpenBrowser", 33},    {L"ServeUrl", 34},        {L"NextScriptToExecute", 35},  {L"RenameFolder", 36},
+        {L"LanUrl", 37},         {L"GetQrCode", 38},
     };
     for (const auto& entry : ids) {
         platform::DISPID id = 0;
@@ -292,7 +293,7 @@ TEST_F(DoorTest, DispatchIdsAreTheInterfaces) {
         EXPECT_EQ(door_->GetIDsOfNames(platform::GUID_NULL, &name, 1, 0, &id), S_OK);
         EXPECT_EQ(id, entry.id) << platform::ToUtf8(entry.name);
     }
-    // Slots 7 to 32 in order, and every entry of the table reaches its member (no DISP_E_MEMBERNOTFOUND).
+    // Slots 7 to 34 in order, and every entry of the table reaches its member (no DISP_E_MEMBERNOTFOUND).
     int16_t slot = 7;
     for (const platform::FuncDesc& f : sinjo_typelib::kIDoor.funcs) {
         EXPECT_EQ(f.vtableSlot, slot++);
@@ -304,7 +305,7 @@ TEST_F(DoorTest, DispatchIdsAreTheInterfaces) {
         EXPECT_NE(r.hr, platform::DISP_E_MEMBERNOTFOUND) << platform::ToUtf8(f.name);
         EXPECT_NE(r.hr, platform::DISP_E_BADPARAMCOUNT) << platform::ToUtf8(f.name);
     }
-    EXPECT_EQ(slot, 33);
+    EXPECT_EQ(slot, 35);
     platform::IUnknown* asDoor = nullptr;
     EXPECT_EQ(door_->QueryInterface(IID_IDoor, reinterpret_cast<void**>(&asDoor)), S_OK);
     asDoor->Release();
@@ -349,6 +350,8 @@ TEST_F(DoorTest, WithoutTheJukeboxOnlyWhatNeedsNothingAnswers) {
         {L"ServeUrl", DISPATCH_PROPERTYGET, {}, S_OK},
         {L"OpenBrowser", DISPATCH_METHOD, {}, S_OK},
         {L"ControlImToo", DISPATCH_METHOD, {L(0), L(0)}, S_OK},
+        {L"LanUrl", DISPATCH_PROPERTYGET, {}, S_OK},
+        {L"GetQrCode", kCall, {S(L"http://192.168.1.2:8080")}, S_OK},
     };
     for (const auto& c : cases) EXPECT_EQ(Call(c.member, c.flags, c.args).hr, c.hr) << platform::ToUtf8(c.member);
     // The port comes from the profile, read without a store.

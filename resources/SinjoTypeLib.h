@@ -48,6 +48,9 @@ inline constexpr platform::DISPID DISPID_OpenBrowser = 33;
 inline constexpr platform::DISPID DISPID_ServeUrl = 34;
 inline constexpr platform::DISPID DISPID_NextScriptToExecute = 35;
 inline constexpr platform::DISPID DISPID_RenameFolder = 36;
+// Added after the first release, for the console page's "join from a phone" box.
+inline constexpr platform::DISPID DISPID_LanUrl = 37;
+inline constexpr platform::DISPID DISPID_GetQrCode = 38;
 
 inline constexpr ParamDesc kExecScript[] = {{L"frame", VT_BSTR, kIn}, {L"script", VT_BSTR, kIn}};
 inline constexpr ParamDesc kQueueSong[] = {{L"id", VT_I4, kIn}, {L"begin", VT_BOOL, kIn}};
@@ -65,6 +68,7 @@ inline constexpr ParamDesc kGetText[] = {{L"pVal", VT_BSTR, kRetval}};
 inline constexpr ParamDesc kPutText[] = {{L"newVal", VT_BSTR, kIn}};
 inline constexpr ParamDesc kJump[] = {{L"Seconds", VT_I4, kIn}};
 inline constexpr ParamDesc kRenameFolder[] = {{L"folder", VT_BSTR, kIn}, {L"album_index", VT_BSTR, kIn}};
+inline constexpr ParamDesc kGetQrCode[] = {{L"text", VT_BSTR, kIn}, {L"rows", VT_BSTR, kRetval}};
 
 // IDoor in slot order (slots 0 to 6 are IDispatch's).
 inline constexpr FuncDesc kIDoorMembers[] = {
@@ -96,6 +100,8 @@ inline constexpr FuncDesc kIDoorMembers[] = {
     {DISPID_NextScriptToExecute, INVOKE_PROPERTYPUT, L"NextScriptToExecute", kPutText,
      L"property NextScriptToExecute", 31},
     {DISPID_RenameFolder, INVOKE_FUNC, L"RenameFolder", kRenameFolder, L"method RenameFolder", 32},
+    {DISPID_LanUrl, INVOKE_PROPERTYGET, L"LanUrl", kGetText, L"property LanUrl", 33},
+    {DISPID_GetQrCode, INVOKE_FUNC, L"GetQrCode", kGetQrCode, L"method GetQrCode", 34},
 };
 
 inline constexpr platform::InterfaceDesc kIDoor{
