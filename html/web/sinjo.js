@@ -278,7 +278,7 @@ function MarkCurrent() {
   var tab = $('tab_' + view);
   if (tab) tab.className = 'on';
   // The sort order in use, on the song list's header and the artist sort links.
-  var headers = document.querySelectorAll('#songs td.header');
+  var headers = document.querySelectorAll('#songs .header');
   var key = (s.sortby || 'artist').toLowerCase();
   for (var i = 0; i < headers.length; i++) {
     if ((headers[i].getAttribute('onclick') || '').indexOf("'" + key + "'") >= 0) headers[i].className += ' on';
@@ -308,6 +308,21 @@ $('search').onsubmit = function () {
   return false;
 };
 
+// The song table's first row names its columns (and sorts by them): its cells become column headers, so
+// that a screen reader names each song's artist, album, title and type by its column.
+function MarkColumnHeaders() {
+  var cells = document.querySelectorAll('#songs > table[cellpadding] tr:first-child > td.header');
+  for (var i = 0; i < cells.length; i++) {
+    var td = cells[i];
+    var th = document.createElement('th');
+    for (var j = 0; j < td.attributes.length; j++) th.setAttribute(td.attributes[j].name, td.attributes[j].value);
+    th.setAttribute('scope', 'col');
+    while (td.firstChild) th.appendChild(td.firstChild);
+    td.parentNode.replaceChild(th, td);
+  }
+}
+
+MarkColumnHeaders();
 MarkCurrent();
 Refresh();
 setInterval(function () { if (!document.hidden) Refresh(); }, POLL_MS);

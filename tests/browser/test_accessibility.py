@@ -90,6 +90,12 @@ class AccessibilityAudit(unittest.TestCase):
             self.box.control('act=queue_song&param=%d' % song)
         views = [('songs', ''), ('search', '?q=a'), ('artists', '?act=artist'), ('albums', '?act=album'),
                  ('help', '?act=help')]
+        # The song table names its columns: four column headers, which still sort the list.
+        self.b.open(self.box.url)
+        headers = self.b.js("return Array.prototype.map.call(document.querySelectorAll("
+                            "'#songs table[cellpadding] tr:first-child > th[scope=col]'), function (h) { return h.textContent; })")
+        self.assertEqual(headers, ['\u6b4c\u624b', '\u4e13\u8f91', '\u6b4c\u66f2', '\u6587\u4ef6\u7c7b\u578b'])
+        self.assertEqual(self.b.js("return document.querySelectorAll('#songs table[cellpadding] td.header').length"), 0)
         for width in ('phone', 'desktop'):
             getattr(self.b, width)()
             for name, target in views:

@@ -39,7 +39,7 @@ class PagingThroughAThousandSongs(JukeboxPageTest):
         self.assertEqual(self.pager_text(), '第 1 页 (共 5 页)')
         self.assertEqual(self.page_links(), ['1', '2', '3', '5'])
         self.assertEqual(len(self.song_rows()), 200)
-        self.click_and_load(self.b.by_text('#songs td.header', '歌曲'))
+        self.click_and_load(self.b.by_text('#songs .header', '歌曲'))
         self.assertIn('sortby=name', self.b.driver.current_url)
         expected = BY_NAME
         self.assertEqual(self.titles(), expected[:200])
@@ -47,7 +47,7 @@ class PagingThroughAThousandSongs(JukeboxPageTest):
         self.click_and_load(self.b.by_text('#songs > table:first-child a', '下一页'))
         self.assertEqual(self.pager_text(), '第 2 页 (共 5 页)')
         self.assertEqual(self.titles(), expected[200:400])
-        self.assertIn('on', self.b.by_text('#songs td.header', '歌曲').get_attribute('class'))
+        self.assertIn('on', self.b.by_text('#songs .header', '歌曲').get_attribute('class'))
 
         self.click_and_load(self.b.by_text('#songs > table:first-child a', '5'))
         self.assertEqual(self.pager_text(), '第 5 页 (共 5 页)')

@@ -145,10 +145,10 @@ class RemoteOnDemo(JukeboxPageTest):
 
     def test_sorting_songs_keeps_the_search(self):
         self.open('?q=' + gbk_query('周华健'))
-        self.click_and_load(self.b.by_text('#songs td.header', '文件类型'))
+        self.click_and_load(self.b.by_text('#songs .header', '文件类型'))
         self.assertEqual([r[3] for r in self.song_rows()], ['avi', 'dat', 'mp3', 'mp3'])
         self.assertEqual(self.b.find('#q').get_attribute('value'), '周华健')
-        self.assertIn('on', self.b.by_text('#songs td.header', '文件类型').get_attribute('class'))
+        self.assertIn('on', self.b.by_text('#songs .header', '文件类型').get_attribute('class'))
 
     def test_queue_a_song_by_clicking_it(self):
         self.open('?q=' + gbk_query('周华健'))
@@ -315,7 +315,7 @@ class RemoteOnDemo(JukeboxPageTest):
         self.box.control('act=queue_song&param=0,9,5,13,17')
         for width, size in [('phone', self.b.phone), ('desktop', self.b.desktop)]:
             size()
-            for view, target, check in [('songs', '', '#songs td.header'), ('artists', '?act=artist', '#artists td a'),
+            for view, target, check in [('songs', '', '#songs .header'), ('artists', '?act=artist', '#artists td a'),
                                         ('albums', '?act=album', '#albums td a'), ('help', '?act=help', '#help h3')]:
                 self.open(target)
                 self.assertTrue(self.b.find(check).is_displayed(), view)
