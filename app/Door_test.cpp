@@ -16,6 +16,7 @@
 #include "platform/CodePage.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
+#include "platform/LanAddress.h"
 #include "platform/Gui.h"
 #include "platform/Registry.h"
 #include "player/PlayerCommands.h"
@@ -226,6 +227,45 @@ TEST_F(DoorTest, ServeUrlOpenBrowserExecScriptAndTheRipper) {
 
     EXPECT_EQ(Call(L"ControlImToo", DISPATCH_METHOD, {L(1), L(2)}).hr, S_OK);
     EXPECT_EQ(boxes_, std::vector<std::wstring>{L"Sinjo|Can not find the main window.|0"});
+}
+
+// The keyboard filter's Alt+letter keys: only Alt+D writes the mailbox, which the page then reads.
+TEST_F(DoorTest, AltDLeavesTheSearchRequestInTheMailbox) {
+    for (const unsigned key : {unsigned('E'), unsigned('0'), unsigned('d')}) {
+        SinjoDlg::OnSystemKey(key);
+        EXPECT_EQ(Value(L"NextScriptToExecute"), S(L"")) << key;
+    }
+    SinjoDlg::OnSystemKey('D');
+    EXPECT_EQ(Value(L"NextScriptToExecute"), S(L"SetFocusOnSearch()"));
+    // Headless, the main window is the handle alone: no page, and no Door of its own.
+    EXPECT_FALSE(g_mainDlg->HasView());
+    EXPECT_EQ(g_mainDlg->GetDoor(), nullptr);
+}
+
+// The join address for phones and its QR code, added after the first release's members.
+TEST_F(DoorTest, LanUrlAndItsQrCode) {
+    g_settings->Set(L"setting:WebServerPort", L"9000");
+    const std::string lan = platform::LanAddress();
+    EXPECT_EQ(Value(L"LanUrl"), S(lan.empty() ? L"" : (L"http://" + platform::FromUtf8(lan) + L":9000").c_str()))
+        << "this PC's network address and the port setting; empty without a network";
+    EXPECT_EQ(Call(L"LanUrl", DISPATCH_PROPERTYPUT, {S(L"x")}).hr, platform::DISP_E_MEMBERNOTFOUND) << "read-only";
+
+    const Variant rows = Value(L"getqrcode", {S(L"http://192.168.1.20:9000")});
+    ASSERT_EQ(rows.vt, platform::VT_BSTR);
+    std::vector<std::wstring> lines;
+    for (size_t start = 0;;) {
+        const size_t end = rows.bstrVal.find(L'\n', start);
+        lines.push_back(rows.bstrVal.substr(start, end - start));
+        if (end == std::wstring::npos) break;
+        start = end + 1;
+    }
+    ASSERT_EQ(lines.size(), 25u) << "24 bytes fit version 2 at level M";
+    for (const std::wstring& line : lines) {
+        EXPECT_EQ(line.size(), 25u);
+        EXPECT_EQ(line.find_first_not_of(L"01"), std::wstring::npos);
+    }
+    EXPECT_EQ(Call(L"GetQrCode", kCall, {S(std::wstring(300, L'x').c_str())}).hr, platform::E_INVALIDARG) << "too long";
+    EXPECT_EQ(Call(L"GetQrCode", kCall, {}).hr, platform::DISP_E_BADPARAMCOUNT);
 }
 
 TEST_F(DoorTest, RenamingForwardsFolderAndDescription) {

@@ -7,6 +7,7 @@
 // GetSetting. Screenshots go to <build>/screenshots/.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -76,8 +77,8 @@ protected:
     }
 
     // Starts the program on the desktop and waits for its window, its Door and its page.
-    void Start() {
-        ASSERT_TRUE(inst_.Start({{"SINJO_HEADLESS", "0"}})) << inst_.output();
+    void Start(bool waitForServer = true) {
+        ASSERT_TRUE(inst_.Start({{"SINJO_HEADLESS", "0"}}, {}, waitForServer)) << inst_.output();
         ASSERT_TRUE(Eventually([&] { return !(window_ = Shell("xdotool search --onlyvisible --name '^Sinjobox$' | head -n1")).empty(); }, 30s))
             << "no window titled Sinjobox\n" << inst_.output();
         ASSERT_TRUE(Eventually([&] {
@@ -123,9 +124,21 @@ protected:
         std::sscanf(shell.c_str() + shell.find("HEIGHT="), "HEIGHT=%d", &h);
         return {w, h};
     }
-    std::string Screenshot(const std::string& name) {
+    // The main window, or the whole screen (dialogs over the window). Taken from the screen as a person sees
+    // it, then cut to the window.
+    std::string Screenshot(const std::string& name, bool wholeScreen = false) {
         const std::string path = (ScreenshotFolder() / name).string();
-        Shell("import -window " + window_ + " '" + path + "'");
+        std::string crop;
+        if (!wholeScreen) {
+            const std::string shell = Shell("xdotool getwindowgeometry --shell " + window_);
+            int x = 0, y = 0;
+            std::sscanf(shell.c_str() + shell.find("X="), "X=%d", &x);
+            std::sscanf(shell.c_str() + shell.find("Y="), "Y=%d", &y);
+            const auto [w, h] = Geometry();
+            crop = " -crop " + std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" +
+                   std::to_string(y) + " +repage";
+        }
+        Shell("import -window root" + crop + " '" + path + "'");
         return path;
     }
 
@@ -155,6 +168,14 @@ TEST_F(MainWindowTest, TitleIconMinimumSizeAndThePageWithItsExternal) {
     EXPECT_EQ(Eval("external.GetSetting('setting:PageSize')"), "\"200\"");
     // The remote frame shows the phone page from the jukebox's server.
     EXPECT_TRUE(Eventually([&] { return Eval("RemoteLoads()") == "1"; })) << Eval("RemoteLoads()");
+    // An outside client's ExecScript runs in the named frame of the window's page; an unknown frame is no error.
+    EXPECT_EQ(Call(L"ExecScript", platform::DISPATCH_METHOD,
+                   {Variant::Bstr(L"nowhere"), Variant::Bstr(L"location.search = '?act=help'")}).hr,
+              platform::S_OK);
+    EXPECT_EQ(Call(L"ExecScript", platform::DISPATCH_METHOD,
+                   {Variant::Bstr(L"remote"), Variant::Bstr(L"location.search = '?act=help'")}).hr,
+              platform::S_OK);
+    EXPECT_TRUE(Eventually([&] { return Eval("RemoteLoads()") == "2"; })) << "the script did not run in the frame";
     // The join address: this PC's network address, not localhost.
     const std::string lan = platform::LanAddress();
     if (!lan.empty()) {
@@ -220,7 +241,7 @@ TEST_F(MainWindowTest, TheAboutItemOpensTheAboutBoxWhichEnterDoesNotClose) {
     Shell("xdotool windowactivate --sync " + about + "; xdotool key Return");
     std::this_thread::sleep_for(800ms);
     EXPECT_FALSE(Shell("xdotool search --onlyvisible --name '^About Sinjobox$'").empty()) << "Enter closed the About box";
-    Screenshot("about-box.png");
+    Screenshot("about-box.png", true);
     Shell("xdotool windowactivate --sync " + about + "; xdotool key Escape");
     EXPECT_TRUE(Eventually([&] { return Shell("xdotool search --onlyvisible --name '^About Sinjobox$'").empty(); }, 3s))
         << "Escape left the About box open";
@@ -276,6 +297,7 @@ TEST_F(MainWindowTest, ScreenshotsWideAndAtTheMinimumWithTheJoinCodeReadable) {
     for (int id : {3, 7, 12, 4}) ASSERT_EQ(phone.Get("/control?act=queue_song&param=" + std::to_string(id)).body, "OK");
     ASSERT_TRUE(Eventually([&] { return Eval("document.getElementById('queue_count').textContent") == "\"4\""; }));
     ASSERT_TRUE(Eventually([&] { return Eval("RemoteLoads()") == "1"; }));
+    Screenshot("mainwindow-first-size.png");  // as it opens: 1280 x 800
     Shell("xdotool windowmove --sync " + window_ + " 0 0; xdotool windowsize --sync " + window_ + " 1600 1000");
     std::this_thread::sleep_for(1500ms);
     const std::string wide = Screenshot("mainwindow-wide.png");
@@ -288,6 +310,31 @@ TEST_F(MainWindowTest, ScreenshotsWideAndAtTheMinimumWithTheJoinCodeReadable) {
     if (lan.empty()) GTEST_SKIP() << "this PC has no network address to show";
     if (access("/usr/bin/zbarimg", X_OK) != 0) GTEST_SKIP() << "zbarimg (zbar-tools) is not installed";
     EXPECT_EQ(Shell("zbarimg --raw -q '" + wide + "'"), "http://" + lan + ":" + std::to_string(inst_.port()));
+}
+
+TEST_F(MainWindowTest, WithTheWebServerDownTheFrameSaysWhyAndThePanelStillWorks) {
+    // Another program holds the port (bound, not listening): the jukebox cannot serve, nothing answers there.
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(inst_.port()));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    Start(false);
+    EXPECT_TRUE(Eventually([&] { return Eval("!document.getElementById('remote_down').hidden") == "true"; }))
+        << "no message in the remote's place";
+    EXPECT_EQ(Eval("document.getElementById('remote').hidden"), "true");
+    EXPECT_EQ(Eval("document.getElementById('remote_url').textContent"),
+              "\"http://localhost:" + std::to_string(inst_.port()) + "\"");
+    // The host panel works without the web server.
+    ASSERT_EQ(Eval("(function () { document.getElementById('song_number').value = '2';"
+                   " document.querySelector('#add_song button[type=submit]').click(); return true; })()"),
+              "true");
+    EXPECT_TRUE(Eventually([&] { return Eval("document.getElementById('queue_count').textContent") == "\"1\""; }));
+    EXPECT_EQ(GetText(L"GetQSong", {Variant::Long(0), Variant::Bstr(L"name")}), "Song2");
+    std::this_thread::sleep_for(1000ms);
+    Screenshot("mainwindow-server-down.png");
+    close(holder);
 }
 
 TEST_F(MainWindowTest, TheCloseBoxEndsTheProgramAsSigtermDoes) {

@@ -204,9 +204,10 @@ public:
         SetSetting("setting:MtvRootDir", (root_ / "mtv").string());
     }
 
-    // Starts the program with `args` (none: a normal run) and waits until it serves the web port.
+    // Starts the program with `args` (none: a normal run) and waits until it serves the web port (unless
+    // `waitForServer` is false: then it returns once the process is started).
     bool Start(const std::vector<std::pair<std::string, std::string>>& extraEnv = {},
-               const std::vector<std::string>& args = {}) {
+               const std::vector<std::string>& args = {}, bool waitForServer = true) {
         SetSetting("setting:WebServerPort", std::to_string(port_));
         std::string reg = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Nadusoft\\Sinjo\\Options]\n";
         for (const auto& [k, v] : settings_) reg += "\"" + Escape(k) + "\"=\"" + Escape(v) + "\"\n";
@@ -229,6 +230,7 @@ public:
             execv(argv[0], argv.data());
             _exit(127);
         }
+        if (!waitForServer) return pid_ > 0;
         // Ready once it accepts connections.
         for (int i = 0; i < 400; ++i) {
             HttpClient probe(port_);
