@@ -121,7 +121,7 @@ def main():
     if not os.environ.get('DISPLAY'):
         sys.exit('mainwindow_figures: needs a display (run it under tests/support/with-display.sh)')
 
-    shown, ports, helpers, own_desktop, own_headless = [], [], [], [], []
+    shown, ports, headless_ports, helpers, own_desktop, own_headless = [], [], [], [], [], []
     for _ in range(runs):
         run = Run(build, headless=False)
         try:
@@ -140,15 +140,18 @@ def main():
             run.stop()
         run = Run(build, headless=True)
         try:
-            run.wait_port()
+            headless_ports.append(run.wait_port())
             time.sleep(2)
             own_headless.append(kib(run.process.pid, 'Pss'))
         finally:
             run.stop()
 
-    print('Main window figures over %d runs (demo collection, virtual display, %s)' % (runs, build))
+    print('Main window figures over %d runs (demo collection, virtual display, %s; load average %.1f)' %
+          (runs, build, os.getloadavg()[0]))
     print('  start -> web server answering       median %4.0f ms  (min %.0f, max %.0f)' %
           (statistics.median(ports) * 1000, min(ports) * 1000, max(ports) * 1000))
+    print('  headless: start -> web server       median %4.0f ms  (min %.0f, max %.0f)' %
+          (statistics.median(headless_ports) * 1000, min(headless_ports) * 1000, max(headless_ports) * 1000))
     print('  start -> console page answering     median %4.0f ms  (min %.0f, max %.0f)' %
           (statistics.median(shown) * 1000, min(shown) * 1000, max(shown) * 1000))
     print('  WebKit helper processes (PSS)       median %4d MiB  (%s)' %
