@@ -2,11 +2,11 @@
 
 #include <mutex>
 
+#include "app/QrCode.h"
 #include "app/SinjoDlg.h"
 #include "app/SinjoModule.h"
 #include "core/Globals.h"
 #include "core/Settings.h"
-#include "app/QrCode.h"
 #include "library/SongMan.h"
 #include "platform/CodePage.h"
 #include "platform/Dialogs.h"

@@ -1,13 +1,12 @@
 #include "app/SinjoDlg.h"
 
-#include <mutex>
-
 #include "app/Door.h"
 #include "app/MainView.h"
 #include "core/Globals.h"
 #include "core/Settings.h"
 #include "library/SongMan.h"
 #include "platform/FileSystem.h"
+#include "platform/ThreadAnnotations.h"
 #include "player/PlayerCommands.h"
 #include "protocol/Commands.h"
 
@@ -32,7 +31,7 @@ SinjoDlg::~SinjoDlg() { Destroy(); }
 
 void SinjoDlg::OnSystemKey(unsigned virtualKey) {
     if (virtualKey != kSearchKey || g_songMan == nullptr) return;
-    std::lock_guard<std::recursive_mutex> guard(g_songMan->lock);
+    platform::RecursiveMutexLock guard(g_songMan->lock);
     g_songMan->next_script = kFocusSearchScript;
 }
 
