@@ -24,7 +24,9 @@ fi
 
 # axe-core, the accessibility audit the browser tests inject into the pages, comes from the npm registry
 # into a folder outside the build ($SINJO_TOOLS_DIR, by default ~/.cache/sinjobox); never at build time.
-# Without npm or the registry the audit is skipped with a message, so this never fails the set-up.
+# npm is not a listed package: Debian's npm conflicts with Node.js builds from other sources, and a
+# set-up that cannot install it must not fail. Without npm or the registry the audit is skipped with a
+# message, so this never fails the set-up.
 fetch_axe() {
   local dir="${SINJO_TOOLS_DIR:-$HOME/.cache/sinjobox}"
   [ -f "$dir/node_modules/axe-core/axe.min.js" ] && return 0
