@@ -1,4 +1,5 @@
 #include "platform/DispatchWire.h"
+#include "platform/Utf8.h"
 
 #include <cstdio>
 #include <cstring>
@@ -306,25 +307,7 @@ private:
 std::string EncodeUtf8(std::wstring_view text) {
     std::string out;
     out.reserve(text.size());
-    for (wchar_t wc : text) {
-        uint32_t c = static_cast<uint32_t>(wc);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
+    for (wchar_t wc : text) utf8::Append(out, static_cast<uint32_t>(wc));
     return out;
 }
 
@@ -333,31 +316,9 @@ bool DecodeUtf8(std::string_view bytes, std::wstring* text) {
     out.reserve(bytes.size());
     size_t i = 0;
     while (i < bytes.size()) {
-        const uint32_t b0 = static_cast<uint8_t>(bytes[i]);
-        if (b0 < 0x80) {
-            out.push_back(static_cast<wchar_t>(b0));
-            ++i;
-            continue;
-        }
-        size_t length = 0;
         uint32_t c = 0;
-        uint32_t minimum = 0;
-        if ((b0 & 0xE0) == 0xC0) {
-            length = 2, c = b0 & 0x1F, minimum = 0x80;
-        } else if ((b0 & 0xF0) == 0xE0) {
-            length = 3, c = b0 & 0x0F, minimum = 0x800;
-        } else if ((b0 & 0xF8) == 0xF0) {
-            length = 4, c = b0 & 0x07, minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (bytes.size() - i < length) return false;
-        for (size_t k = 1; k < length; ++k) {
-            const uint32_t b = static_cast<uint8_t>(bytes[i + k]);
-            if ((b & 0xC0) != 0x80) return false;
-            c = (c << 6) | (b & 0x3F);
-        }
-        if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+        const size_t length = utf8::Decode(bytes, i, &c);
+        if (length == 0) return false;
         out.push_back(static_cast<wchar_t>(c));
         i += length;
     }

@@ -4,31 +4,15 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/Utf8.h"
+
 namespace platform::reghive {
 namespace {
 
 // ---------------------------------------------------------------------------------------------------
 // UTF-8
 
-void AppendUtf8(std::string& out, wchar_t wc) {
-    uint32_t c = static_cast<uint32_t>(wc);
-    if (!IsValidCodePoint(c)) c = 0xFFFD;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
+void AppendUtf8(std::string& out, wchar_t wc) { utf8::Append(out, static_cast<uint32_t>(wc)); }
 
 // Strict UTF-8 decoding: every byte that does not start a well-formed sequence becomes U+FFFD and
 // sets *bad. Written through a pointer into room for one character per byte (the most there can be),
@@ -38,31 +22,11 @@ std::wstring DecodeUtf8(std::string_view s, bool* bad) {
     wchar_t* o = out.data();
     size_t i = 0;
     while (i < s.size()) {
-        const auto b0 = static_cast<unsigned char>(s[i]);
-        if (b0 < 0x80) {
-            *o++ = static_cast<wchar_t>(b0);
-            ++i;
-            continue;
-        }
-        size_t len = 0;
         uint32_t c = 0;
-        uint32_t min = 0;
-        if ((b0 & 0xE0) == 0xC0) {
-            len = 2, c = b0 & 0x1F, min = 0x80;
-        } else if ((b0 & 0xF0) == 0xE0) {
-            len = 3, c = b0 & 0x0F, min = 0x800;
-        } else if ((b0 & 0xF8) == 0xF0) {
-            len = 4, c = b0 & 0x07, min = 0x10000;
-        }
-        bool ok = len != 0 && i + len <= s.size();
-        for (size_t k = 1; ok && k < len; ++k) {
-            const auto b = static_cast<unsigned char>(s[i + k]);
-            if ((b & 0xC0) != 0x80) ok = false;
-            c = (c << 6) | (b & 0x3F);
-        }
-        if (ok && c >= min && IsValidCodePoint(c)) {
+        const size_t length = utf8::Decode(s, i, &c);
+        if (length != 0) {
             *o++ = static_cast<wchar_t>(c);
-            i += len;
+            i += length;
         } else {
             *o++ = static_cast<wchar_t>(0xFFFD);
             *bad = true;
