@@ -310,6 +310,32 @@ class RemoteOnDemo(JukeboxPageTest):
             return out;""")
         self.assertEqual(small, [])
 
+    def test_every_control_is_on_screen_at_every_width(self):
+        """A phone, a tablet, the host console's frame and browser windows between them: no button of the
+        control bar (with its extra row open) is cut off at a side or covered by another."""
+        self.open()
+        self.b.find('#more').click()
+        for width in (360, 390, 600, 899, 900, 1024, 1100, 1279, 1280, 1600):
+            self.b.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
+                'width': width, 'height': 800, 'deviceScaleFactor': 1, 'mobile': width < 900})
+            self.b.wait(lambda d: d.execute_script('return innerWidth') == width)
+            faults = self.b.js("""
+                var out = [], boxes = [];
+                var all = document.querySelectorAll('#controls button, #controls label');
+                for (var i = 0; i < all.length; i++) {
+                  var r = all[i].getBoundingClientRect();
+                  if (r.left < 0 || r.right > innerWidth || r.bottom > innerHeight) out.push(all[i].id + ' outside');
+                  for (var j = 0; j < boxes.length; j++) {
+                    var o = boxes[j];
+                    if (r.left < o.r.right - 1 && o.r.left < r.right - 1 && r.top < o.r.bottom - 1 && o.r.top < r.bottom - 1)
+                      out.push(all[i].id + ' over ' + o.id);
+                  }
+                  boxes.push({id: all[i].id, r: r});
+                }
+                return out;""")
+            self.assertEqual(faults, [], 'at %d px' % width)
+        self.b.phone()
+
     def test_every_view_at_phone_and_desktop_width(self):
         """Without script errors; screenshots for people to look at."""
         self.box.control('act=queue_song&param=0,9,5,13,17')
