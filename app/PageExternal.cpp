@@ -240,7 +240,17 @@ PageReply CallFromPage(platform::IDispatch& door, std::string_view message) {
     return PageReply{true, result.value.vt == platform::VT_EMPTY ? std::string() : VariantToJson(result.value), {}};
 }
 
-std::string PageExternalScript(std::string_view handlerName) {
+PageReply CallFromPage(platform::IDispatch& door, std::string_view message, std::string_view key) {
+    // The window's messages are compact JSON arrays whose first element is the key (letters and digits,
+    // so its JSON text is the key in quotes); the rest is the message the page's call made.
+    const std::string head = "[\"" + std::string(key) + "\",";
+    if (key.empty() || message.size() <= head.size() || message.substr(0, head.size()) != head) {
+        return PageReply{false, {}, "refused: the message does not come from the console page"};
+    }
+    return CallFromPage(door, "[" + std::string(message.substr(head.size())));
+}
+
+std::string PageExternalScript(std::string_view handlerName, std::string_view key) {
     // The members come from the type information, so the page sees exactly what outside clients see.
     std::string methods;
     std::string readable;
@@ -258,15 +268,17 @@ std::string PageExternalScript(std::string_view handlerName) {
     }
     std::string handler;
     AppendJsonString(handler, std::string(handlerName));
+    std::string keyText;
+    AppendJsonString(keyText, std::string(key));
     return "(function () {\n"
            "  'use strict';\n"
-           "  // Only the console page itself gets it, not the pages in its frames.\n"
-           "  if (window.top !== window) return;\n"
+           "  // Only the console page itself gets it, not the pages in its frames nor a page from the network.\n"
+           "  if (window.top !== window || location.protocol !== 'file:') return;\n"
            "  var handlers = window.webkit && window.webkit.messageHandlers;\n"
            "  var handler = handlers && handlers[" + handler + "];\n"
            "  if (!handler) return;\n"
            "  function send(member, kind, args) {\n"
-           "    return handler.postMessage([member, kind].concat(args)).catch(function (failure) {\n"
+           "    return handler.postMessage([" + keyText + ", member, kind].concat(args)).catch(function (failure) {\n"
            "      var message = String(failure && failure.message || failure);\n"
            "      var code = /^0x([0-9A-Fa-f]{8})/.exec(message);\n"
            "      var error = new Error(message);\n"

@@ -5,7 +5,10 @@
 // method per method of Door's type information, a getter per property (a promise of the value), and a
 // setter per writable property (AudioSource, NextScriptToExecute). Every call posts one message to the
 // window's script message handler: a JSON array [member, kind, arguments...] where kind is "call" (a method,
-// called as script calls one: method or property get), "get" or "put".
+// called as script calls one: method or property get), "get" or "put". The script is only set up in a
+// top page opened from a local file (never in a frame, never in a page from the network), and every message
+// starts with a key that only the script knows: window.webkit.messageHandlers is reachable from every frame
+// of the window, and a page shown in a frame must not drive the jukebox through it.
 //
 // The program side is CallFromPage: it reads such a message and makes the call through the same invoke path
 // as every other caller (platform::InvokeByName on the Door's IDispatch, names without regard to case, the
@@ -32,8 +35,13 @@ struct PageReply {
 // message saying why, and nothing is called.
 PageReply CallFromPage(platform::IDispatch& door, std::string_view message);
 
-// The script that gives the page its `external`, talking to the message handler called `handlerName`.
-std::string PageExternalScript(std::string_view handlerName);
+// The same for a message as the window receives it, [key, member, kind, arguments...]: one without `key`
+// in front is refused and nothing is called.
+PageReply CallFromPage(platform::IDispatch& door, std::string_view message, std::string_view key);
+
+// The script that gives the page its `external`, talking to the message handler called `handlerName` and
+// putting `key` (letters and digits) in front of every message.
+std::string PageExternalScript(std::string_view handlerName, std::string_view key);
 
 // A value as JSON ("null" for nothing; texts as UTF-8 with the characters JSON needs escaped).
 std::string VariantToJson(const platform::Variant& value);

@@ -131,6 +131,33 @@ TEST(PageExternal, AnswersSettleThePromise) {
     }
 }
 
+// The window's channel is reachable from every frame: only messages carrying the page script's key call.
+TEST(PageExternal, OnlyMessagesWithTheKeyCall) {
+    const struct {
+        const char* message;
+        bool calls;
+    } cases[] = {
+        {R"(["k3y","M","call",1])", true},
+        {R"(["M","call",1])", false},            // what a frame's page would post
+        {R"(["k3yX","M","call"])", false},       // the key as the start of a longer text
+        {R"(["k3","y","M","call"])", false},
+        {R"(["K3Y","M","call"])", false},
+        {R"(["k3y"])", false},
+        {R"(["k3y",)", false},
+        {R"(["","k3y","M","call"])", false},
+        {R"(["k3y","M","eat"])", false},         // the rest is still checked
+    };
+    for (const auto& c : cases) {
+        RecordingDispatch door;
+        const PageReply reply = CallFromPage(door, c.message, "k3y");
+        EXPECT_EQ(reply.ok, c.calls) << c.message << ": " << reply.error;
+        EXPECT_EQ(door.calls, c.calls ? 1 : 0) << c.message;
+    }
+    RecordingDispatch door;
+    EXPECT_FALSE(CallFromPage(door, R"(["","M","call"])", "").ok) << "an empty key opens nothing";
+    EXPECT_EQ(door.calls, 0);
+}
+
 // The real Door through the page's path, in a run without the jukebox: what needs nothing answers, the
 // rest fails as outside clients see it.
 TEST(PageExternal, TheDoorAnswersThePage) {
@@ -153,16 +180,16 @@ TEST(PageExternal, TheDoorAnswersThePage) {
 // The page side, run by node against a stand-in handler that answers like the program.
 TEST(PageExternal, ThePageScriptGivesPromisesAndProperties) {
     if (access("/usr/bin/node", X_OK) != 0) GTEST_SKIP() << "node is not installed";
-    const std::string script = PageExternalScript("door");
+    const std::string script = PageExternalScript("door", "k3y");
     const std::string harness = R"JS(
 var posted = [];
 var window = { webkit: { messageHandlers: { door: { postMessage: function (m) {
   posted.push(JSON.stringify(m));
-  if (m[0] === 'GetQSong') return Promise.reject(new Error('0x80004005 E_FAIL'));
-  return Promise.resolve(m[0] === 'GetQSongCount' ? 3 : 'value');
+  if (m[1] === 'GetQSong') return Promise.reject(new Error('0x80004005 E_FAIL'));
+  return Promise.resolve(m[1] === 'GetQSongCount' ? 3 : 'value');
 } } } } };
 window.top = window;
-var globalThis_ = window;
+var location = { protocol: 'file:' };
 )JS" + script + R"JS(
 var external = window.external;
 var out = [];
@@ -191,11 +218,11 @@ Promise.resolve()
               "rejected 2147500037 0x80004005 E_FAIL\n"
               "source value\n"
               "frozen true function function\n"
-              "[\"GetQSongCount\",\"call\"]\n"
-              "[\"GetQSong\",\"call\",0,\"NAME\"]\n"
-              "[\"AudioSource\",\"get\"]\n"
-              "[\"NextScriptToExecute\",\"put\",\"x()\"]\n"
-              "[\"LanUrl\",\"get\"]\n");
+              "[\"k3y\",\"GetQSongCount\",\"call\"]\n"
+              "[\"k3y\",\"GetQSong\",\"call\",0,\"NAME\"]\n"
+              "[\"k3y\",\"AudioSource\",\"get\"]\n"
+              "[\"k3y\",\"NextScriptToExecute\",\"put\",\"x()\"]\n"
+              "[\"k3y\",\"LanUrl\",\"get\"]\n");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The main window's view on a desktop: a WebKitGTK browser window (platform/desktop/WebWindow.h) wired to
 // the window's Door.
 //
-//   - The page's messages go to CallFromPage (app/PageExternal.h) on the GUI thread.
+//   - The page's messages go to CallFromPage (app/PageExternal.h) on the GUI thread, checked against the key
+//     that this window's page script carries.
 //   - A navigation error becomes the browser's NavigateError event, delivered to the event sinks connected
 //     through the view's IWebBrowser2 (the Door connects its own when SetBrowser is called); the cancel flag
 //     they leave decides whether the window keeps its page.
@@ -12,6 +13,7 @@
 #include "app/MainView.h"
 #include "app/PageExternal.h"
 #include "platform/CodePage.h"
+#include "platform/RandomKey.h"
 #include "platform/WebBrowser.h"
 #include "platform/desktop/AboutBox.h"
 #include "platform/desktop/Desktop.h"
@@ -98,12 +100,12 @@ private:
 
 class DesktopMainView final : public MainView {
 public:
-    DesktopMainView(const MainViewSetup& setup, std::unique_ptr<platform::WebWindow> window)
-        : m_windowHandle(setup.window), m_door(setup.door), m_window(std::move(window)) {
+    DesktopMainView(const MainViewSetup& setup, std::unique_ptr<platform::WebWindow> window, std::string key)
+        : m_windowHandle(setup.window), m_door(setup.door), m_key(std::move(key)), m_window(std::move(window)) {
         m_browser = new ViewBrowser();
         m_door->SetBrowser(m_browser);
         m_window->SetMessageHandler([this](std::string_view message) {
-            const PageReply reply = CallFromPage(*m_door, message);
+            const PageReply reply = CallFromPage(*m_door, message, m_key);
             return reply.ok ? platform::ScriptReply::Value(reply.json) : platform::ScriptReply::Error(reply.error);
         });
         m_window->SetNavigationErrorHandler(
@@ -140,6 +142,7 @@ public:
 private:
     platform::HWND m_windowHandle;
     Door* m_door;
+    const std::string m_key;  // what the page's script puts in front of its messages
     ViewBrowser* m_browser = nullptr;  // one reference, released when the view goes
     std::unique_ptr<platform::WebWindow> m_window;
 };
@@ -159,11 +162,12 @@ std::unique_ptr<MainView> CreateMainView(const MainViewSetup& setup) {
     options.minWidth = kMinWidth;
     options.minHeight = kMinHeight;
     options.messageHandlerName = kHandlerName;
-    options.userScript = PageExternalScript(kHandlerName);
+    std::string key = platform::RandomKey();
+    options.userScript = PageExternalScript(kHandlerName, key);
     options.window = setup.window;
     std::unique_ptr<platform::WebWindow> window = platform::WebWindow::Create(options);
     if (!window) return nullptr;
-    auto view = std::make_unique<DesktopMainView>(setup, std::move(window));
+    auto view = std::make_unique<DesktopMainView>(setup, std::move(window), std::move(key));
     view->Open(setup.pagePath);
     return view;
 }

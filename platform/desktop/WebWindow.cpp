@@ -16,7 +16,6 @@
 #include "platform/desktop/WebWindow.h"
 
 #include <gtk/gtk.h>
-#include <sys/random.h>
 #include <webkit2/webkit2.h>
 
 #include <cstdio>
@@ -24,6 +23,7 @@
 #include <utility>
 
 #include "platform/CodePage.h"
+#include "platform/RandomKey.h"
 #include "platform/desktop/Desktop.h"
 #include "platform/desktop/HeaderBarMenu.h"
 #include "platform/desktop/ScriptText.h"
@@ -52,23 +52,6 @@ void ReleaseContext() {
         g_object_unref(g_context);
         g_context = nullptr;
     }
-}
-
-std::string RandomKey() {
-    unsigned char bytes[16] = {};
-    size_t got = 0;
-    while (got < sizeof bytes) {
-        const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
-    std::string key;
-    char hex[3];
-    for (unsigned char b : bytes) {
-        std::snprintf(hex, sizeof hex, "%02x", b);
-        key += hex;
-    }
-    return key;
 }
 
 // The listener every frame gets in kExecWorld (see the top of this file).

@@ -176,6 +176,23 @@ TEST_F(MainWindowTest, TitleIconMinimumSizeAndThePageWithItsExternal) {
                    {Variant::Bstr(L"remote"), Variant::Bstr(L"location.search = '?act=help'")}).hr,
               platform::S_OK);
     EXPECT_TRUE(Eventually([&] { return Eval("RemoteLoads()") == "2"; })) << "the script did not run in the frame";
+    // The page in the frame reaches the window's message channel, but not the jukebox through it: its
+    // message lacks the console script's key. It reports what happened through the phone's own setting link.
+    ASSERT_TRUE(Eventually([&] { return Eval("RemoteLoads()") == "2"; }));
+    const std::string framePage =
+        "var s = document.createElement('script'); s.textContent = \""
+        "function say(r) { fetch('/control?act=set_setting&param=' + encodeURIComponent('pref:frame=' + r)); }"
+        "try { window.webkit.messageHandlers.sinjoExternal.postMessage(['SetSetting', 'call', 'pref:probe', 'door'])"
+        ".then(function () { say('called'); }, function (e) { say('refused ' + e.message); }); }"
+        "catch (e) { say('unreachable'); }\"; document.documentElement.appendChild(s);";
+    ASSERT_EQ(Call(L"ExecScript", platform::DISPATCH_METHOD,
+                   {Variant::Bstr(L"remote"), Variant::Bstr(platform::FromUtf8(framePage))}).hr,
+              platform::S_OK);
+    std::string fromFrame;
+    EXPECT_TRUE(Eventually([&] { return !(fromFrame = GetText(L"GetSetting", {Variant::Bstr(L"pref:frame")})).empty(); }))
+        << "the frame's script did not report";
+    EXPECT_TRUE(fromFrame.rfind("refused", 0) == 0 || fromFrame == "unreachable") << fromFrame;
+    EXPECT_EQ(GetText(L"GetSetting", {Variant::Bstr(L"pref:probe")}), "");
     // The join address: this PC's network address, not localhost.
     const std::string lan = platform::LanAddress();
     if (!lan.empty()) {
