@@ -14,6 +14,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "platform/HostServices.h"
 #include "platform/Spawn.h"
 #include "platform/ThreadAnnotations.h"
 
@@ -134,7 +135,13 @@ int MessageBox(HWND owner, std::wstring_view text, std::wstring_view caption, un
 
     // On a desktop, a dialog; headless, or when no desktop runs, the text goes to standard error.
     if (!IsHeadless()) {
-        if (const MessageBoxPresenter presenter = g_presenter.load()) {
+        // A plug-in module's copy of this library has no presenter of its own: it uses the program's.
+        MessageBoxPresenter presenter = g_presenter.load();
+        if (presenter == nullptr) {
+            const HostServices* host = FindHostServices();
+            presenter = host != nullptr ? host->messageBox : nullptr;
+        }
+        if (presenter != nullptr) {
             if (const std::optional<int> pressed = presenter(owner, text, caption, type)) return *pressed;
         }
     }

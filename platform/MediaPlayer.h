@@ -100,6 +100,9 @@ public:
     virtual MediaStatus GetFullScreen(bool* fullScreen) = 0;
     // Full screen can only be entered while a media item plays; otherwise kMediaUnexpected.
     virtual MediaStatus PutFullScreen(bool fullScreen) = 0;
+    // Length of the current item in seconds; a failure while it is not known (or never, for a back
+    // end that cannot tell).
+    virtual MediaStatus GetDuration(double* /*seconds*/) { return kMediaFail; }
 
     // The facets; null when this control has none. Owned by the control.
     virtual MediaTransport* Transport() = 0;

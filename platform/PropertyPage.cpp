@@ -1,6 +1,8 @@
 #include "platform/PropertyPage.h"
 #include "platform/ThreadAnnotations.h"
 
+#include "platform/HostServices.h"
+
 #include <mutex>
 #include <set>
 
@@ -39,7 +41,20 @@ PropertyDialog::PropertyDialog(int templateId, HWND parent, const RECT& rect)
     table.live.insert(this);
 }
 
+PropertyDialog::PropertyDialog(const DialogTemplate& dialogTemplate, HWND parent, const RECT& rect)
+    : PropertyDialog(dialogTemplate.id, parent, rect) {
+    const HostServices* host = FindHostServices();
+    if (host != nullptr && host->dialogViews != nullptr) {
+        view_ = host->dialogViews->CreateView(this, handle_, parent, rect, dialogTemplate);
+    }
+}
+
 PropertyDialog::~PropertyDialog() {
+    if (view_ != nullptr) {
+        PropertyDialogView* view = view_;
+        view_ = nullptr;
+        view->Destroy();
+    }
     DialogTable& table = Dialogs();
     MutexLock lock(table.mutex);
     table.live.erase(this);
@@ -54,7 +69,20 @@ PropertyDialog* PropertyDialog::FromHandle(HWND handle) {
     return nullptr;
 }
 
-void PropertyDialog::SetItemText(int controlId, std::wstring_view text) { texts_[controlId] = std::wstring(text); }
+void PropertyDialog::SetItemText(int controlId, std::wstring_view text) {
+    texts_[controlId] = std::wstring(text);
+    if (view_ != nullptr) view_->SetItemText(controlId, text);
+}
+
+void PropertyDialog::Show(bool show) {
+    visible_ = show;
+    if (view_ != nullptr) view_->Show(show);
+}
+
+void PropertyDialog::Move(const RECT& rect) {
+    rect_ = rect;
+    if (view_ != nullptr) view_->Move(rect);
+}
 
 std::wstring PropertyDialog::GetItemText(int controlId, size_t maxChars) const {
     auto it = texts_.find(controlId);
@@ -63,7 +91,7 @@ std::wstring PropertyDialog::GetItemText(int controlId, size_t maxChars) const {
 }
 
 void PropertyDialog::UserEdit(int controlId, std::wstring_view text) {
-    SetItemText(controlId, text);
+    texts_[controlId] = std::wstring(text);  // the view shows it already
     if (onEditChange_) onEditChange_(controlId);
 }
 

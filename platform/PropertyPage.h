@@ -11,6 +11,12 @@
 // the page through the edit-change callback, as the edit control's change notification would. Text set
 // by the program itself (SetItemText) does not notify, so filling the dialog does not count as an edit.
 //
+// Drawn on screen: a dialog made from a template (DialogTemplate) asks the program's dialog front end
+// (HostServices, platform/HostServices.h: a desktop's, found even from a plug-in module that links its
+// own copy of this library) for a view, which draws the template's controls inside the parent given to
+// the page's Activate, follows SetItemText, Show and Move, and reports a person's typing back through
+// the same path as UserEdit. Without a front end the dialog works as before, unseen.
+//
 // Threads: pages and dialogs belong to the GUI thread, like every window. Only FromHandle may be called
 // from any thread; the table of live dialogs it reads is guarded by a mutex in PropertyPage.cpp.
 #pragma once
@@ -128,8 +134,60 @@ constexpr IID IID_IPropertyPage{0xB196B28D, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0
 // inch), rounded to the nearest pixel.
 SIZE DialogUnitsToPixels(LONG widthDlu, LONG heightDlu);
 
+// One control of a dialog template; positions and sizes in dialog units.
+struct DialogControl {
+    const wchar_t* kind;  // "STATIC" or "EDIT"
+    int id;               // -1 for a static text
+    const wchar_t* text;
+    int x, y, width, height;
+    const wchar_t* styles;
+};
+
+// A dialog template (constant data of the module that owns the dialog).
+struct DialogTemplate {
+    int id;
+    int width, height;  // dialog units
+    const wchar_t* fontName;
+    int fontPoints;
+    const wchar_t* styles;
+    const DialogControl* controls;
+    int controlCount;
+};
+
+// What a view reports to its dialog: a person changed the text of an edit box.
+class PropertyDialogEvents {
+public:
+    virtual void OnUserEdit(int controlId, std::wstring_view text) = 0;
+
+protected:
+    ~PropertyDialogEvents() = default;
+};
+
+// The front end's drawing of one dialog. The dialog calls it while it lives and Destroy as it goes
+// (the view frees itself then).
+class PropertyDialogView {
+public:
+    virtual void SetItemText(int controlId, std::wstring_view text) = 0;
+    virtual void Show(bool show) = 0;
+    virtual void Move(const RECT& rect) = 0;
+    virtual void Destroy() = 0;
+
+protected:
+    ~PropertyDialogView() = default;
+};
+
+// Makes views; null when it cannot draw inside `parent`.
+class PropertyDialogViewFactory {
+public:
+    virtual PropertyDialogView* CreateView(PropertyDialogEvents* events, HWND dialog, HWND parent, const RECT& rect,
+                                           const DialogTemplate& dialogTemplate) = 0;
+
+protected:
+    ~PropertyDialogViewFactory() = default;
+};
+
 // The dialog stand-in (see the file comment). Owned by the page that creates it.
-class PropertyDialog final {
+class PropertyDialog final : private PropertyDialogEvents {
 public:
     // Called with the control id after a user edit of that edit box.
     using EditChangeHandler = std::function<void(int controlId)>;
@@ -137,6 +195,8 @@ public:
     using StyleChangingHandler = std::function<void(DWORD* newExtendedStyle)>;
 
     PropertyDialog(int templateId, HWND parent, const RECT& rect);
+    // A dialog drawn from `dialogTemplate` (which must outlive it) when a front end is there.
+    PropertyDialog(const DialogTemplate& dialogTemplate, HWND parent, const RECT& rect);
     ~PropertyDialog();
     PropertyDialog(const PropertyDialog&) = delete;
     PropertyDialog& operator=(const PropertyDialog&) = delete;
@@ -159,9 +219,11 @@ public:
     // A user's edit: sets the text, then notifies the edit-change handler.
     void UserEdit(int controlId, std::wstring_view text);
 
-    void Show(bool show) { visible_ = show; }
+    void Show(bool show);
     bool IsVisible() const { return visible_; }
-    void Move(const RECT& rect) { rect_ = rect; }
+    void Move(const RECT& rect);
+    // True when a front end draws this dialog.
+    bool HasView() const { return view_ != nullptr; }
     RECT Rect() const { return rect_; }
 
     // Changes the extended style, letting the style-changing handler adjust it first.
@@ -173,6 +235,8 @@ public:
     bool IsDialogMessage(const MSG& message) const;
 
 private:
+    void OnUserEdit(int controlId, std::wstring_view text) override { UserEdit(controlId, text); }
+
     // Constant after construction.
     const int templateId_;
     const HWND parent_;
@@ -185,6 +249,7 @@ private:
     std::map<int, std::wstring> texts_;
     EditChangeHandler onEditChange_;
     StyleChangingHandler onStyleChanging_;
+    PropertyDialogView* view_ = nullptr;  // the front end's drawing, or null; destroyed with the dialog
 };
 
 }  // namespace platform

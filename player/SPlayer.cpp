@@ -6,6 +6,7 @@
 #include "core/Globals.h"
 #include "core/Settings.h"
 #include "core/Text.h"
+#include "platform/PropertyPage.h"
 #include "player/PlayerCommands.h"
 #include "protocol/SettingKeys.h"
 
@@ -54,6 +55,11 @@ bool SPlayer::Create() {
     if (m_hWnd == nullptr) {
         return false;
     }
+    // On a desktop the handle gets a real window before the control is made, so that the control
+    // finds it and puts its picture there.
+    const platform::SIZE size = platform::DialogUnitsToPixels(kWidthDlu, kHeightDlu);
+    m_view = platform::CreatePlayerWindow({m_hWnd, g_mainWindow.load(std::memory_order_acquire), kCaption,
+                                           static_cast<int>(size.cx), static_cast<int>(size.cy)});
     OnInitDialog();
     return true;
 }
@@ -82,6 +88,11 @@ LRESULT SPlayer::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_PLAYER_MEDIA_ENDED:
         return OnMediaEnded();
+    case platform::WM_SHOWWINDOW:
+        if (m_view != nullptr) {
+            m_view->Show(wParam != 0);
+        }
+        return 0;
     case platform::WM_DESTROY:
         platform::KillTimer(m_hWnd, kFullScreenTimerId);
         m_player.SetPlayStateChangeHandler(nullptr);

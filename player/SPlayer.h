@@ -14,14 +14,21 @@
 // "pref:FullScreen" is "true" (any letter case) and the item plays, it asks the control for full
 // screen once per media item (m_fullScreenPending) and confirms it on a later tick.
 //
+// On a desktop the window is a real top-level window (platform/PlayerWindow.h): caption "Sinjobox",
+// the size of its dialog template, hidden until EnsurePlayer shows it, kept above the main window and
+// destroyed with it. The control shows its picture and its transport bar inside it, and its full
+// screen is the window's own. Headless it stays a handle without a picture.
+//
 // Threads: everything here runs on the GUI thread. The player takes no lock of its own.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/Gui.h"
 #include "platform/MediaPlayer.h"
+#include "platform/PlayerWindow.h"
 #include "player/WMPlayer.h"
 
 class SPlayer final {
@@ -31,6 +38,10 @@ public:
     static constexpr uint32_t kFullScreenPeriodMs = 2000;
     // Posted to the player window when the control reports stopped.
     static constexpr platform::UINT WM_PLAYER_MEDIA_ENDED = platform::WM_USER + 1;
+    // The window template: its caption and size in dialog units.
+    static constexpr const wchar_t* kCaption = L"Sinjobox";
+    static constexpr int kWidthDlu = 282;
+    static constexpr int kHeightDlu = 204;
 
     SPlayer() = default;
     // Destroys the window when it still exists (without the self-deletion of the normal path).
@@ -65,6 +76,8 @@ public:
     platform::MediaSettings* ControlSettings() const { return m_settings; }
     WMPlayer& Player() { return m_player; }
     bool IsFullScreenPending() const { return m_fullScreenPending; }
+    // The desktop window showing this player; null headless.
+    platform::PlayerWindow* View() const { return m_view.get(); }
 
 private:
     platform::LRESULT WindowProc(platform::UINT message, platform::WPARAM wParam, platform::LPARAM lParam);
@@ -81,6 +94,7 @@ private:
     // All fields are used on the GUI thread only.
     platform::HWND m_hWnd = nullptr;
     bool m_inDestructor = false;            // deleting directly: WM_DESTROY must not delete again
+    std::unique_ptr<platform::PlayerWindow> m_view;  // the desktop window, or null; outlives m_player's control
     WMPlayer m_player;                      // owns the control; declared before the facet pointers
     platform::MediaTransport* m_controls = nullptr;  // facet of m_player's control, may be null
     platform::MediaSettings* m_settings = nullptr;   // facet of m_player's control, may be null

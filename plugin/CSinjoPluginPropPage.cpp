@@ -93,7 +93,7 @@ HRESULT CSinjoPluginPropPage::SetPageSite(IPropertyPageSite* site) {
 HRESULT CSinjoPluginPropPage::Activate(HWND parent, const RECT* rect, BOOL /*modal*/) {
     if (rect == nullptr) return E_POINTER;
     if (m_dialog) return E_UNEXPECTED;
-    m_dialog = std::make_unique<PropertyDialog>(IDD_SINJOPLUGINPROPPAGE, parent, *rect);
+    m_dialog = std::make_unique<PropertyDialog>(PropertyPageTemplate(), parent, *rect);
     m_dialog->SetEditChangeHandler([this](int controlId) { OnEditChange(controlId); });
     // The frame moves the focus between pages with the keyboard; a page is a control parent for that.
     m_dialog->SetStyleChangingHandler([](DWORD* style) { *style |= WS_EX_CONTROLPARENT; });

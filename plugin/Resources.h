@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/PropertyPage.h"
+
 namespace sinjoplugin {
 
 // String ids.
@@ -22,24 +24,9 @@ constexpr int IDC_SCALEFACTOR = 201;
 // The text of a string id; empty for an unknown id.
 std::wstring LoadString(int id);
 
-// One control of a dialog template; positions and sizes in dialog units.
-struct DialogControl {
-    const wchar_t* kind;  // "STATIC" or "EDIT"
-    int id;               // -1 for a static text
-    const wchar_t* text;
-    int x, y, width, height;
-    const wchar_t* styles;
-};
-
-struct DialogTemplate {
-    int id;
-    int width, height;  // dialog units
-    const wchar_t* fontName;
-    int fontPoints;
-    const wchar_t* styles;
-    const DialogControl* controls;
-    int controlCount;
-};
+// Dialog templates use the platform's description, so that the desktop can draw them.
+using DialogControl = platform::DialogControl;
+using DialogTemplate = platform::DialogTemplate;
 
 // The property page's template (IDD_SINJOPLUGINPROPPAGE).
 const DialogTemplate& PropertyPageTemplate();

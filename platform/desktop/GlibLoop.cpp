@@ -28,7 +28,9 @@
 #include "platform/DialogsBackend.h"
 #include "platform/GuiLoop.h"
 #include "platform/desktop/DesktopStart.h"
+#include "platform/desktop/GtkPlayerWindow.h"
 #include "platform/desktop/InputFilter.h"
+#include "platform/desktop/PropertyFrame.h"
 
 namespace platform {
 
@@ -161,6 +163,8 @@ bool StartGtk() {
     if (!gtk_init_check(nullptr, nullptr)) return false;
     InstallInputFilter();
     SetMessageBoxPresenter(&ShowGtkMessageBox);
+    desktop::RegisterGtkPlayerWindow();
+    desktop::RegisterPropertyDialogViews();
     g_gtkStarted.store(true);
     return true;
 }

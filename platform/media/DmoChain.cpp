@@ -1,5 +1,7 @@
 #include "platform/media/DmoChain.h"
 
+#include "platform/RunningPlugins.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -111,6 +113,7 @@ void DmoChain::Load(const std::vector<DspPluginRecord>& records) {
                            FormatHresult(FAILED(hr) ? hr : E_NOINTERFACE) + "); playing without it");
             continue;
         }
+        AddRunningPlugin(stage.clsid, stage.dmo.Get());
         m_stages.push_back(std::move(stage));
     }
 }
@@ -279,6 +282,7 @@ void DmoChain::Release() {
     for (Stage& stage : m_stages) {
         if (stage.dmo) {
             stage.dmo->FreeStreamingResources();
+            RemoveRunningPlugin(stage.dmo.Get());
         }
     }
     m_stages.clear();

@@ -12,6 +12,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "platform/PlayerWindow.h"
 #include "platform/Tick.h"
 #include "platform/media/DmoChainFilter.h"
 #include "platform/ThreadAnnotations.h"
@@ -128,19 +129,13 @@ GstElement* MakeAudioSink() {
     return bin;
 }
 
-GstElement* MakeVideoSink() {
-    if (GstElement* sink = SinkFromEnvironment("SINJO_VIDEO_SINK")) {
-        return sink;
+// A sink that shows nothing but keeps the picture in time with the sound, as a screen would.
+GstElement* MakeTimedFakeVideoSink() {
+    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+    if (sink != nullptr) {
+        g_object_set(sink, "sync", TRUE, nullptr);
     }
-    if (IsHeadless()) {
-        // Nothing to show, but the picture keeps time with the sound, as it would on a screen.
-        GstElement* sink = gst_element_factory_make("fakesink", nullptr);
-        if (sink != nullptr) {
-            g_object_set(sink, "sync", TRUE, nullptr);
-        }
-        return sink;
-    }
-    return gst_element_factory_make("autovideosink", nullptr);
+    return sink;
 }
 
 // The URI for a path text; empty when none can be made.
@@ -235,6 +230,9 @@ GstMediaPlayer::GstMediaPlayer()
 
 GstMediaPlayer::~GstMediaPlayer() {
     m_handler = nullptr;
+    if (PlayerWindow* window = PlayerWindowOf(m_window)) {
+        window->AttachControl(nullptr);
+    }
     m_alive.reset();
     DestroyPipeline();
     if (m_timerWindow != nullptr) {
@@ -256,6 +254,7 @@ bool GstMediaPlayer::BuildPipeline(const std::string& uri) {
         g_object_set(playbin, "audio-sink", audio, nullptr);
     }
     if (GstElement* video = MakeVideoSink()) {
+        m_videoSink = GST_ELEMENT(gst_object_ref(video));
         g_object_set(playbin, "video-sink", video, nullptr);
     }
     m_pipeline = GST_ELEMENT(gst_object_ref_sink(playbin));
@@ -284,6 +283,15 @@ void GstMediaPlayer::DestroyPipeline() {
     // Synchronous: the streaming threads have stopped when this returns, so the sync handler is
     // not running while it is removed.
     gst_element_set_state(pipeline, GST_STATE_NULL);
+    if (m_videoSink != nullptr) {
+        // The widget of a gtksink must not outlive its element in the window (it hands pointer
+        // events to it): the window lets it go with the pipeline.
+        if (PlayerWindow* window = PlayerWindowOf(m_window)) {
+            window->SetVideoWidget(nullptr);
+        }
+        gst_object_unref(m_videoSink);
+        m_videoSink = nullptr;
+    }
     GstBus* bus = gst_element_get_bus(pipeline);
     gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
     gst_object_unref(bus);
@@ -308,6 +316,7 @@ MediaStatus GstMediaPlayer::PutUrl(std::wstring_view url) {
     m_putTick = GetTickCount();
     m_pendingSeek = -1.0;
     m_fullScreen = false;
+    m_videoOff = false;
     m_wantPlaying = true;
     m_opened = false;
 
@@ -347,8 +356,89 @@ MediaStatus GstMediaPlayer::GetFullScreen(bool* fullScreen) {
     if (fullScreen == nullptr) {
         return kMediaFail;
     }
-    *fullScreen = m_fullScreen;
+    const PlayerWindow* window = PlayerWindowOf(m_window);
+    *fullScreen = window != nullptr ? window->IsFullScreen() : m_fullScreen;
     return kMediaOk;
+}
+
+MediaStatus GstMediaPlayer::GetDuration(double* seconds) {
+    if (seconds == nullptr) {
+        return kMediaFail;
+    }
+    *seconds = 0.0;
+    gint64 duration = 0;
+    if (m_pipeline == nullptr || !m_opened || !gst_element_query_duration(m_pipeline, GST_FORMAT_TIME, &duration) ||
+        duration <= 0) {
+        return kMediaFail;
+    }
+    *seconds = static_cast<double>(duration) / GST_SECOND;
+    return kMediaOk;
+}
+
+void GstMediaPlayer::AttachToWindow(HWND window) {
+    if (PlayerWindow* old = PlayerWindowOf(m_window)) {
+        old->AttachControl(nullptr);
+    }
+    m_window = window;
+    if (PlayerWindow* host = PlayerWindowOf(m_window)) {
+        host->AttachControl(this);
+    }
+}
+
+GstElement* GstMediaPlayer::MakeVideoSink() {
+    if (GstElement* sink = SinkFromEnvironment("SINJO_VIDEO_SINK")) {
+        return sink;
+    }
+    if (IsHeadless() || m_videoOff) {
+        return MakeTimedFakeVideoSink();
+    }
+    if (PlayerWindow* window = PlayerWindowOf(m_window)) {
+        // The picture goes inside the player window: gtksink draws into a widget the window shows.
+        if (GstElement* sink = gst_element_factory_make("gtksink", nullptr)) {
+            gpointer widget = nullptr;
+            g_object_get(sink, "widget", &widget, nullptr);
+            if (widget != nullptr) {
+                window->SetVideoWidget(widget);
+                g_object_unref(widget);
+                return sink;
+            }
+            gst_object_unref(sink);
+        }
+        WarnOnce("Sinjo: GStreamer's gtksink is missing (package gstreamer1.0-gtk3); the picture opens in a window of its own");
+    }
+    return gst_element_factory_make("autovideosink", nullptr);
+}
+
+bool GstMediaPlayer::FromVideoSink(GstMessage* message) const {
+    if (m_videoSink == nullptr || GST_MESSAGE_SRC(message) == nullptr) {
+        return false;
+    }
+    GstObject* source = GST_MESSAGE_SRC(message);
+    return source == GST_OBJECT_CAST(m_videoSink) || gst_object_has_as_ancestor(source, GST_OBJECT_CAST(m_videoSink));
+}
+
+void GstMediaPlayer::VideoOutputFailed(const std::string& why) {
+    WarnOnce("Sinjo: the picture cannot be shown (" + why + "); the song goes on without it");
+    if (m_uri.empty()) {
+        return;
+    }
+    double position = 0.0;
+    gint64 at = 0;
+    if (m_opened && gst_element_query_position(m_pipeline, GST_FORMAT_TIME, &at) && at > 0) {
+        position = static_cast<double>(at) / GST_SECOND;
+    }
+    const bool wantPlaying = m_wantPlaying;
+    m_videoOff = true;
+    if (!BuildPipeline(m_uri)) {
+        ItemFailed("no pipeline could be made for it");
+        return;
+    }
+    m_opened = false;
+    m_pendingSeek = position > 0.0 ? position : -1.0;
+    m_wantPlaying = wantPlaying;
+    if (gst_element_set_state(m_pipeline, wantPlaying ? GST_STATE_PLAYING : GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+        ItemFailed("the pipeline refused to start");
+    }
 }
 
 MediaStatus GstMediaPlayer::PutFullScreen(bool fullScreen) {
@@ -356,6 +446,10 @@ MediaStatus GstMediaPlayer::PutFullScreen(bool fullScreen) {
         return kMediaUnexpected;
     }
     m_fullScreen = fullScreen;
+    if (PlayerWindow* window = PlayerWindowOf(m_window)) {
+        window->SetFullScreen(fullScreen);
+        return kMediaOk;
+    }
     ApplyFullScreen();
     return kMediaOk;
 }
@@ -397,7 +491,11 @@ void GstMediaPlayer::OnBusMessage(GstMessage* message) {
         EndItem();
         break;
     case GST_MESSAGE_ERROR:
-        ItemFailed(ErrorText(message));
+        if (FromVideoSink(message)) {
+            VideoOutputFailed(ErrorText(message));
+        } else {
+            ItemFailed(ErrorText(message));
+        }
         break;
     case GST_MESSAGE_ASYNC_DONE:
         ApplyPendingSeek();

@@ -8,7 +8,14 @@
 //   - audio: $SINJO_AUDIO_SINK (a gst-launch description such as "wavenc ! filesink location=o.wav"),
 //     else autoaudiosink (which falls back to a fake sink, in real time, without a sound device);
 //   - video: $SINJO_VIDEO_SINK, else headless a fakesink that keeps real time (the automatic video
-//     sink crashes without a display), else autovideosink in a window of its own.
+//     sink crashes without a display), else, when the hosting window is a player window on the desktop
+//     (platform/PlayerWindow.h), gtksink, whose widget the window shows (scaled, aspect kept), else
+//     autovideosink in a window of its own.
+// Full screen: with a player window, PutFullScreen makes that window full screen and GetFullScreen
+// says what the window really is; without one, a video sink with a "fullscreen" switch is told.
+// Errors of the video output (a picture that cannot be shown, an output window closed) are not errors
+// of the file: the item goes on without a picture from where it was (the pipeline is made again with
+// a fake video sink), and one line on standard error says so.
 // A description that does not parse is reported once on standard error and the default is used.
 //
 // Play states: 9 from PutUrl until the pipeline plays, then 3; 2 after Pause; 1 at the end of the
@@ -56,9 +63,11 @@ public:
     MediaStatus GetPlayState(int32_t* state) override;
     MediaStatus GetFullScreen(bool* fullScreen) override;
     MediaStatus PutFullScreen(bool fullScreen) override;
+    MediaStatus GetDuration(double* seconds) override;
     MediaTransport* Transport() override;
     MediaSettings* Settings() override;
     void SetPlayStateHandler(PlayStateHandler handler) override { m_handler = std::move(handler); }
+    void AttachToWindow(HWND window) override;
 
     // The pipeline of the current item (null when there is none); for tests that look inside.
     GstElement* Pipeline() const { return m_pipeline; }
@@ -96,6 +105,10 @@ private:
     void DisarmTimer(uintptr_t id);
     void OnTimer(uintptr_t id);
     void ApplyFullScreen();
+    GstElement* MakeVideoSink();
+    // The video output failed: the item goes on from where it was, without a picture.
+    void VideoOutputFailed(const std::string& why);
+    bool FromVideoSink(GstMessage* message) const;
 
     // All fields are used on the GUI thread only.
     std::unique_ptr<TransportFacet> m_transport;
@@ -114,7 +127,10 @@ private:
     uint32_t m_putTick = 0;                // tick count of the last PutUrl
     double m_pendingSeek = -1.0;           // seconds, applied once the pipeline can seek; <0 none
     int32_t m_volume = 50;
-    bool m_fullScreen = false;
+    bool m_fullScreen = false;             // without a player window: what was last put
+    HWND m_window = nullptr;               // the hosting window (AttachToWindow); its player window shows the picture
+    GstElement* m_videoSink = nullptr;     // owned reference to the current pipeline's video sink, or null
+    bool m_videoOff = false;               // the video output failed for this item: no picture until the next
 };
 
 // Names the object file that registers the back end, so the linker keeps it (see CMakeLists.txt).
