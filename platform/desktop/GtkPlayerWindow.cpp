@@ -17,7 +17,8 @@ namespace platform::desktop {
 namespace {
 
 constexpr int kBarButtonWidth = 40;
-constexpr int kBarHeight = 34;
+constexpr int kBarHeight = 34;     // the row of buttons
+constexpr int kSliderHeight = 20;  // the position slider's row, above the buttons
 
 std::string FormatTime(double seconds) {
     if (!(seconds > 0.0)) seconds = 0.0;
@@ -152,11 +153,14 @@ public:
 
 private:
     void BuildBar() {
-        m_bar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
+        // Two rows: the position slider across the whole width (so it stays usable in a small window),
+        // and the buttons below it.
+        m_bar = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
         g_object_ref_sink(m_bar);  // moved between the box and the overlay
         gtk_widget_set_name(m_bar, kNameTransportBar);
-        gtk_widget_set_size_request(m_bar, -1, kBarHeight);
         gtk_widget_set_valign(m_bar, GTK_ALIGN_END);
+        GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
+        gtk_widget_set_size_request(buttons, -1, kBarHeight);
 
         m_playPause = BarButton(kNamePlayPause, "media-playback-start", "Play");
         g_signal_connect(m_playPause, "clicked", G_CALLBACK(&OnPlayPause), this);
@@ -203,14 +207,16 @@ private:
         gtk_widget_show_all(menu);
         gtk_menu_button_set_popup(GTK_MENU_BUTTON(menuButton), menu);
 
-        gtk_box_pack_start(GTK_BOX(m_bar), m_playPause, FALSE, FALSE, 0);
-        gtk_box_pack_start(GTK_BOX(m_bar), stop, FALSE, FALSE, 0);
-        gtk_box_pack_start(GTK_BOX(m_bar), m_position, TRUE, TRUE, 4);
-        gtk_box_pack_start(GTK_BOX(m_bar), m_time, FALSE, FALSE, 0);
-        gtk_box_pack_start(GTK_BOX(m_bar), speaker, FALSE, FALSE, 0);
-        gtk_box_pack_start(GTK_BOX(m_bar), m_volume, FALSE, FALSE, 0);
-        gtk_box_pack_start(GTK_BOX(m_bar), m_fullScreenButton, FALSE, FALSE, 0);
-        gtk_box_pack_start(GTK_BOX(m_bar), menuButton, FALSE, FALSE, 0);
+        gtk_widget_set_size_request(m_position, -1, kSliderHeight);
+        gtk_box_pack_start(GTK_BOX(m_bar), m_position, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(buttons), m_playPause, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(buttons), stop, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(buttons), m_time, FALSE, FALSE, 0);
+        gtk_box_pack_end(GTK_BOX(buttons), menuButton, FALSE, FALSE, 0);
+        gtk_box_pack_end(GTK_BOX(buttons), m_fullScreenButton, FALSE, FALSE, 0);
+        gtk_box_pack_end(GTK_BOX(buttons), m_volume, FALSE, FALSE, 0);
+        gtk_box_pack_end(GTK_BOX(buttons), speaker, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(m_bar), buttons, FALSE, FALSE, 0);
     }
 
     // Reads the control's state into the bar.

@@ -5,8 +5,9 @@
 //     (looked up again at every Show, since the owner's window may come later) and destroyed with it;
 //     never kept above other windows.
 //   - The picture fills the client area, scaled with its aspect kept, on black.
-//   - Transport bar: play/pause, stop, a position slider that seeks, the time, the volume, a full-screen
-//     button and a menu button ("Audio plug-ins..."). It is refreshed four times a second while shown.
+//   - Transport bar: a position slider that seeks, across the whole width, and below it play/pause,
+//     stop and the time on the left, the volume, a full-screen button and a menu button ("Audio
+//     plug-ins...") on the right. It is refreshed four times a second while shown.
 //     In full screen it floats over the picture and hides itself after kBarHideMs without pointer
 //     motion; moving the pointer brings it back.
 //   - Full screen on the window's monitor; Escape, a double-click on the picture and the full-screen
