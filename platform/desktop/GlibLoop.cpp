@@ -31,6 +31,7 @@
 #include "platform/desktop/GtkPlayerWindow.h"
 #include "platform/desktop/InputFilter.h"
 #include "platform/desktop/PropertyFrame.h"
+#include "platform/desktop/XErrors.h"
 
 namespace platform {
 
@@ -161,6 +162,7 @@ bool StartGtk() {
     ReserveTerminationSignals();
     NameProgram();
     if (!gtk_init_check(nullptr, nullptr)) return false;
+    desktop::KeepXErrorsFromEndingTheProgram();
     InstallInputFilter();
     SetMessageBoxPresenter(&ShowGtkMessageBox);
     desktop::RegisterGtkPlayerWindow();
