@@ -236,6 +236,8 @@ private:
                              gtk_image_new_from_icon_name(playing ? "media-playback-pause" : "media-playback-start",
                                                           GTK_ICON_SIZE_BUTTON));
         gtk_widget_set_tooltip_text(m_playPause, playing ? "Pause" : "Play");
+        // Until the length is known there is nowhere sensible to seek to.
+        gtk_widget_set_sensitive(m_position, duration > 0.0);
         const double upper = duration > 0.0 ? duration : 1.0;
         gtk_range_set_range(GTK_RANGE(m_position), 0.0, upper);
         gtk_range_set_value(GTK_RANGE(m_position), std::min(position, upper));
