@@ -434,12 +434,12 @@ TEST_F(PlayerWindowTest, TransportBarStopStartsTheNextSong) {
 // the new segment a flushing seek brings, so the clocked file sink after it would wait out the skipped
 // time before it took the next sample, and the song would not end early however well the seek went.
 TEST_F(PlayerWindowTest, TransportBarSliderSeeks) {
-    // Long songs: a slider click that missed would leave about 25 s to play, a seek three quarters
-    // along leaves about 8.
-    Collection(1, SolidClip("00ffff", 30));
+    // A long song: a seek three quarters along leaves 15 s of its 60 to play.
+    Collection(1, SolidClip("00ffff", 60));
     Start("fakesink sync=true");
     e2e::HttpClient client(inst_.port());
     client.Get("/control?act=queue_song&param=0");
+    const auto queued = std::chrono::steady_clock::now();
     const std::string xid = PlayerWindow();
     ASSERT_FALSE(xid.empty());
     Shell("xdotool windowsize --sync " + xid + " 1200 800");
@@ -460,7 +460,8 @@ TEST_F(PlayerWindowTest, TransportBarSliderSeeks) {
     ASSERT_GT(barTop, 0);
     ASSERT_LT(barTop, g.height - 34);
     ClickIn(xid, 4 + (g.width - 8) * 3 / 4, (barTop + g.height - 34) / 2);
-    EXPECT_TRUE(WaitForQueue(client, {}, 15000)) << "the seek brought the end near\n" << inst_.output();
+    ASSERT_TRUE(WaitForQueue(client, {}, 30000)) << "the song ended\n" << inst_.output();
+    EXPECT_LT(std::chrono::steady_clock::now() - queued, std::chrono::seconds(50)) << "well before its natural end";
 }
 
 // Keys go to the active window, so every step waits for the window it types into to be active.
