@@ -407,7 +407,7 @@ TEST_F(PlayerWindowTest, TheJukeboxSurvivesItsWindowDestroyedFromOutside) {
     Sleep(500);
     EXPECT_TRUE(client.Get("/queue_list").ok) << "still answers\n" << inst_.output();
     EXPECT_GE(inst_.Stop(), 0) << "ends when asked";
-    EXPECT_TRUE(WIFEXITED(inst_.exitStatus())) << "not killed by a signal or an abort";
+    EXPECT_TRUE(WIFEXITED(inst_.exitStatus())) << "not killed by a signal or an abort\n" << inst_.output();
     EXPECT_EQ(inst_.output().find("X Window System error"), std::string::npos) << inst_.output();
 }
 
