@@ -174,6 +174,7 @@ private:
         gtk_widget_set_can_focus(m_position, FALSE);
         gtk_widget_set_valign(m_position, GTK_ALIGN_CENTER);
         g_signal_connect(m_position, "change-value", G_CALLBACK(&OnSeek), this);
+        g_signal_connect(m_position, "button-release-event", G_CALLBACK(&OnSliderReleased), this);
 
         m_time = gtk_label_new("0:00 / 0:00");
         gtk_widget_set_name(m_time, kNameTime);
@@ -222,12 +223,15 @@ private:
     // Reads the control's state into the bar.
     void Refresh() {
         if (m_window == nullptr) return;
+        // A seek just made shows where it goes, not where the pipeline still reports.
+        const double seekedTo = gtk_widget_has_grab(m_position) ? -1.0 : ApplyPendingSeek();
         int32_t state = kPlayStateUndefined;
         double position = 0.0, duration = 0.0;
         int32_t volume = 50;
         if (m_control != nullptr) {
             m_control->GetPlayState(&state);
             if (MediaTransport* transport = m_control->Transport()) transport->GetCurrentPosition(&position);
+            if (seekedTo >= 0.0) position = seekedTo;
             if (!MediaSucceeded(m_control->GetDuration(&duration))) duration = 0.0;
             if (MediaSettings* settings = m_control->Settings()) settings->GetVolume(&volume);
         }
@@ -239,13 +243,32 @@ private:
         // Until the length is known there is nowhere sensible to seek to.
         gtk_widget_set_sensitive(m_position, duration > 0.0);
         const double upper = duration > 0.0 ? duration : 1.0;
-        gtk_range_set_range(GTK_RANGE(m_position), 0.0, upper);
-        gtk_range_set_value(GTK_RANGE(m_position), std::min(position, upper));
-        gtk_range_set_value(GTK_RANGE(m_volume), volume);
+        // While a person holds the slider (the range holds the grab) the knob stays under the pointer and
+        // the time shows where it is going; the song's own position would pull it back four times a second.
+        // The seek is made when the slider is let go (see OnSeek).
+        if (gtk_widget_has_grab(m_position)) {
+            position = gtk_range_get_value(GTK_RANGE(m_position));
+        } else {
+            gtk_range_set_range(GTK_RANGE(m_position), 0.0, upper);
+            gtk_range_set_value(GTK_RANGE(m_position), std::min(position, upper));
+        }
+        if (!gtk_widget_has_grab(m_volume)) gtk_range_set_value(GTK_RANGE(m_volume), volume);
         gtk_label_set_text(GTK_LABEL(m_time), (FormatTime(position) + " / " + FormatTime(duration)).c_str());
     }
 
+    // Seeks to where the slider was put, if anywhere; returns that position, or -1.
+    double ApplyPendingSeek() {
+        if (m_seekTo < 0.0) return -1.0;
+        const double to = m_seekTo;
+        m_seekTo = -1.0;
+        if (m_control == nullptr || m_control->Transport() == nullptr) return -1.0;
+        m_control->Transport()->SetCurrentPosition(to);
+        return to;
+    }
+
     void StopTimers() {
+        if (m_seekIdle != 0) g_source_remove(m_seekIdle);
+        m_seekIdle = 0;
         if (m_refreshTimer != 0) g_source_remove(m_refreshTimer);
         m_refreshTimer = 0;
         if (m_hideTimer != 0) g_source_remove(m_hideTimer);
@@ -376,12 +399,28 @@ private:
         me->Refresh();
     }
 
-    static gboolean OnSeek(GtkRange*, GtkScrollType, gdouble value, gpointer self) {
+    // A click or a drag with the mouse seeks once, where the slider is let go: a seek per motion event
+    // would flush the pipeline dozens of times a second and stutter the sound. Keys and the wheel (no
+    // grab) seek at once.
+    static gboolean OnSeek(GtkRange* range, GtkScrollType, gdouble value, gpointer self) {
         auto* me = static_cast<GtkPlayerWindow*>(self);
-        if (me->m_control != nullptr && me->m_control->Transport() != nullptr) {
-            me->m_control->Transport()->SetCurrentPosition(value);
-        }
+        me->m_seekTo = std::max(value, 0.0);
+        if (!gtk_widget_has_grab(GTK_WIDGET(range))) me->Refresh();
         return FALSE;  // the slider moves to where it was put
+    }
+
+    // Runs before the range lets go of its grab; the seek follows once it has.
+    static gboolean OnSliderReleased(GtkWidget*, GdkEventButton*, gpointer self) {
+        auto* me = static_cast<GtkPlayerWindow*>(self);
+        if (me->m_seekIdle == 0) me->m_seekIdle = g_idle_add(&OnSeekIdle, me);
+        return FALSE;
+    }
+
+    static gboolean OnSeekIdle(gpointer self) {
+        auto* me = static_cast<GtkPlayerWindow*>(self);
+        me->m_seekIdle = 0;
+        me->Refresh();  // applies the seek once the grab is gone
+        return G_SOURCE_REMOVE;
     }
 
     static gboolean OnVolume(GtkRange*, GtkScrollType, gdouble value, gpointer self) {
@@ -418,6 +457,8 @@ private:
     bool m_fullScreen = false;         // as the window manager reports it
     guint m_refreshTimer = 0;
     guint m_hideTimer = 0;
+    guint m_seekIdle = 0;              // the seek after the slider was let go
+    double m_seekTo = -1.0;            // where the slider was put while held; negative: nowhere
     int m_lastWidth = -1;
     int m_lastHeight = -1;
 };

@@ -459,7 +459,22 @@ TEST_F(PlayerWindowTest, TransportBarSliderSeeks) {
     const int barTop = FirstRowNotBlack(shot, 2, g.height / 2);
     ASSERT_GT(barTop, 0);
     ASSERT_LT(barTop, g.height - 34);
-    ClickIn(xid, 4 + (g.width - 8) * 3 / 4, (barTop + g.height - 34) / 2);
+    const int sliderY = (barTop + g.height - 34) / 2;
+    auto sliderX = [&](int percent) { return std::to_string(4 + (g.width - 8) * percent / 100); };
+    // Held down and dragged to the middle, the knob stays under the pointer through several refreshes of
+    // the bar (the slider is filled up to the knob), instead of jumping back to where the song is.
+    Shell("xdotool mousemove --sync --window " + xid + " " + sliderX(5) + " " + std::to_string(sliderY) + " mousedown 1");
+    for (int percent : {15, 30, 50}) {
+        Sleep(100);
+        Shell("xdotool mousemove --sync --window " + xid + " " + sliderX(percent) + " " + std::to_string(sliderY));
+    }
+    Sleep(1200);
+    const std::string held = PixelOf(Screenshot(xid, "player-slider-held"), std::stoi(sliderX(45)), sliderY);
+    Shell("xdotool mouseup 1");
+    int r = 0, gr = 0, b = 0;
+    ASSERT_EQ(std::sscanf(held.c_str(), "%d,%d,%d", &r, &gr, &b), 3) << held;
+    EXPECT_TRUE(b > 150 && r < 120) << "the slider is not filled to the pointer while held: " << held;
+    ClickIn(xid, std::stoi(sliderX(75)), sliderY);
     ASSERT_TRUE(WaitForQueue(client, {}, 30000)) << "the song ended\n" << inst_.output();
     EXPECT_LT(std::chrono::steady_clock::now() - queued, std::chrono::seconds(50)) << "well before its natural end";
 }
