@@ -1,0 +1,570 @@
+#include "library/SearchIndex.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <numeric>
+#include <unordered_map>
+
+#include "library/PinyinColumns.h"
+#include "library/SongMan.h"
+
+using chinese_text::FoldForSearch;
+using chinese_text::PinyinTerm;
+using chinese_text::PinyinUnits;
+
+namespace {
+
+// ---- signatures ---------------------------------------------------------------------------------------
+
+// One of 64 bits for a character: its own bit for each ASCII letter and digit (terms typed on a phone are
+// mostly these), a shared one for everything else. An entry holds a term only if it has all the term's bits.
+inline uint64_t CharBit(wchar_t c) {
+    if (c >= L'a' && c <= L'z') return uint64_t{1} << (c - L'a');
+    if (c >= L'0' && c <= L'9') return uint64_t{1} << (26 + (c - L'0'));
+    const uint32_t h = static_cast<uint32_t>(c) * 0x9E3779B1u;
+    return uint64_t{1} << (36 + (h >> 27) % 28);
+}
+
+inline uint64_t CharBits(std::wstring_view text) {
+    uint64_t bits = 0;
+    for (wchar_t c : text) bits |= CharBit(c);
+    return bits;
+}
+
+// The first letter of a reading (a-z, 0-9) as a bit.
+inline uint64_t InitialBit(char c) { return CharBit(static_cast<wchar_t>(static_cast<unsigned char>(c))); }
+
+// The two bits of a letter pair in the 128-bit pair filter.
+inline void PairBits(char a, char b, uint32_t* first, uint32_t* second) {
+    const uint32_t key = static_cast<uint32_t>(static_cast<unsigned char>(a)) * 131u + static_cast<unsigned char>(b);
+    *first = (key * 0x9E3779B1u) >> 25;
+    *second = (key * 0x85EBCA77u) >> 25;
+}
+
+inline void SetBit(std::vector<uint64_t>& bits, size_t n) { bits[n >> 6] |= uint64_t{1} << (n & 63); }
+inline bool TestBit(const std::vector<uint64_t>& bits, size_t n) { return (bits[n >> 6] >> (n & 63)) & 1; }
+
+inline wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
+
+// ---- distinct texts ---------------------------------------------------------------------------------------
+
+// Distinct (text, column) pairs, numbered in the order they are first added.
+class TextTable final {
+public:
+    explicit TextTable(size_t expected) {
+        size_t capacity = 64;
+        while (capacity < expected * 2) capacity <<= 1;
+        m_slots.assign(capacity, kEmpty);
+        m_ends.reserve(expected);
+    }
+
+    // The number of the pair; `added` is set when it is new.
+    uint32_t Add(std::wstring_view text, std::string_view column, bool* added) {
+        uint64_t h = 1469598103934665603ull;
+        for (wchar_t c : text) h = (h ^ static_cast<uint32_t>(c)) * 1099511628211ull;
+        for (char c : column) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        h ^= h >> 29;
+        size_t at = static_cast<size_t>(h) & (m_slots.size() - 1);
+        while (m_slots[at] != kEmpty) {
+            const uint32_t n = m_slots[at];
+            if (Text(n) == text && Column(n) == column) {
+                *added = false;
+                return n;
+            }
+            at = (at + 1) & (m_slots.size() - 1);
+        }
+        const uint32_t n = static_cast<uint32_t>(m_ends.size());
+        m_text.append(text);
+        m_columns.append(column);
+        m_ends.push_back({static_cast<uint32_t>(m_text.size()), static_cast<uint32_t>(m_columns.size())});
+        m_slots[at] = n;
+        if (m_ends.size() * 2 > m_slots.size()) Grow();
+        *added = true;
+        return n;
+    }
+
+    size_t Count() const { return m_ends.size(); }
+    std::wstring_view Text(uint32_t n) const {
+        const uint32_t begin = n == 0 ? 0 : m_ends[n - 1].text;
+        return std::wstring_view(m_text).substr(begin, m_ends[n].text - begin);
+    }
+    std::string_view Column(uint32_t n) const {
+        const uint32_t begin = n == 0 ? 0 : m_ends[n - 1].column;
+        return std::string_view(m_columns).substr(begin, m_ends[n].column - begin);
+    }
+
+private:
+    static constexpr uint32_t kEmpty = UINT32_MAX;
+    struct Ends {
+        uint32_t text;
+        uint32_t column;
+    };
+
+    void Grow() {
+        std::vector<uint32_t> old;
+        old.swap(m_slots);
+        m_slots.assign(old.size() * 2, kEmpty);
+        for (uint32_t n : old) {
+            if (n == kEmpty) continue;
+            uint64_t h = 1469598103934665603ull;
+            for (wchar_t c : Text(n)) h = (h ^ static_cast<uint32_t>(c)) * 1099511628211ull;
+            for (char c : Column(n)) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+            h ^= h >> 29;
+            size_t at = static_cast<size_t>(h) & (m_slots.size() - 1);
+            while (m_slots[at] != kEmpty) at = (at + 1) & (m_slots.size() - 1);
+            m_slots[at] = n;
+        }
+    }
+
+    std::vector<uint32_t> m_slots;
+    std::wstring m_text;
+    std::string m_columns;
+    std::vector<Ends> m_ends;
+};
+
+// ---- sorting by integer keys -----------------------------------------------------------------------------
+
+// Sorts 64-bit keys, a byte at a time from the lowest; bytes that are the same in every key are skipped.
+void RadixSort(std::vector<uint64_t>& keys) {
+    std::vector<uint64_t> other(keys.size());
+    for (int shift = 0; shift < 64; shift += 8) {
+        size_t counts[256] = {};
+        for (uint64_t k : keys) ++counts[(k >> shift) & 0xFF];
+        if (std::find(std::begin(counts), std::end(counts), keys.size()) != std::end(counts)) continue;
+        size_t at = 0;
+        for (size_t& c : counts) {
+            const size_t n = c;
+            c = at;
+            at += n;
+        }
+        for (uint64_t k : keys) other[counts[(k >> shift) & 0xFF]++] = k;
+        keys.swap(other);
+    }
+}
+
+uint32_t BitsFor(uint64_t largest) { return static_cast<uint32_t>(std::bit_width(largest)); }
+
+// Ranks of items under a strict order: equal items (neither less) share a rank; ranks are dense from 0.
+template <class Less, class Same>
+std::vector<uint32_t> Ranks(size_t count, Less less, Same same) {
+    std::vector<uint32_t> order(count);
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), less);
+    std::vector<uint32_t> rank(count);
+    uint32_t r = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (i > 0 && !same(order[i - 1], order[i])) ++r;
+        rank[order[i]] = r;
+    }
+    return rank;
+}
+
+}  // namespace
+
+void SearchIndex::Clear() {
+    m_built = false;
+    m_songCount = 0;
+    for (Field& f : m_fields) f = Field();
+    for (auto& o : m_orders) {
+        o.clear();
+        o.shrink_to_fit();
+    }
+}
+
+void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
+    Clear();
+    const size_t n = man.songs.size();
+    for (size_t i = 0; i < n; ++i) {
+        const Song* s = man.songs[i];
+        if (s == nullptr || s->artist_ref == nullptr || s->album_ref == nullptr || s->id != static_cast<int32_t>(i)) {
+            return;  // not a catalogue as Reload leaves it: queries scan instead
+        }
+    }
+
+    // Numbers for the artists and albums the songs name, in order of first appearance.
+    std::unordered_map<const Artist*, uint32_t> artistNumbers;
+    std::vector<const Artist*> artists;
+    std::unordered_map<const Album*, uint32_t> albumNumbers;
+    std::vector<const Album*> albums;
+    std::vector<uint32_t> artistOf(n), albumOf(n);
+
+    TextTable titles(std::min<size_t>(n, 1u << 22) / 2 + 16);
+    TextTable artistTexts(man.artists.size() + 16);
+    TextTable exts(16);
+    std::vector<std::string> titleKeys;           // sort_key of each title entry
+    bool titleKeysAgree = true;                   // every song's sort_key is its title entry's
+    std::vector<uint32_t> artistTextOfArtist;     // entry of an artist's own name, per artist number
+    Field& artistField = m_fields[0];
+    Field& albumField = m_fields[1];
+    Field& titleField = m_fields[2];
+    Field& extField = m_fields[3];
+    for (Field& f : m_fields) f.songsOf.resize(n);
+
+    const Artist* lastArtist = nullptr;
+    uint32_t lastArtistNumber = 0;
+    const Album* lastAlbum = nullptr;
+    uint32_t lastAlbumNumber = 0;
+    std::wstring_view lastExt;
+    uint32_t lastExtEntry = UINT32_MAX;
+    for (size_t i = 0; i < n; ++i) {
+        if (i + 8 < n) {
+            // The records lie scattered over the heap: ask for those a few songs ahead now.
+            const Song* ahead = man.songs[i + 8];
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(reinterpret_cast<const char*>(ahead) + 64);
+            __builtin_prefetch(reinterpret_cast<const char*>(ahead) + 128);
+            __builtin_prefetch(reinterpret_cast<const char*>(ahead) + 192);
+        }
+        if (i + 4 < n) __builtin_prefetch(man.songs[i + 4]->name.data());
+        const Song* s = man.songs[i];
+
+        if (s->artist_ref != lastArtist) {
+            auto [it, isNew] = artistNumbers.try_emplace(s->artist_ref, static_cast<uint32_t>(artists.size()));
+            if (isNew) {
+                artists.push_back(s->artist_ref);
+                artistTextOfArtist.push_back(UINT32_MAX);
+            }
+            lastArtist = s->artist_ref;
+            lastArtistNumber = it->second;
+        }
+        artistOf[i] = lastArtistNumber;
+        if (s->album_ref != lastAlbum) {
+            auto [it, isNew] = albumNumbers.try_emplace(s->album_ref, static_cast<uint32_t>(albums.size()));
+            if (isNew) albums.push_back(s->album_ref);
+            lastAlbum = s->album_ref;
+            lastAlbumNumber = it->second;
+        }
+        albumOf[i] = lastAlbumNumber;
+
+        bool added = false;
+        titleField.songsOf[i] = titles.Add(s->name, columns.Song(s->id), &added);
+        if (added) {
+            titleKeys.push_back(s->sort_key);
+        } else if (titleKeysAgree && titleKeys[titleField.songsOf[i]] != s->sort_key) {
+            titleKeysAgree = false;  // one title with two keys: the orders that read titles sort by comparison
+        }
+
+        // Indexed songs show their artist's name: one entry per artist, with the artist index's column.
+        uint32_t& own = artistTextOfArtist[lastArtistNumber];
+        if (own != UINT32_MAX) {
+            artistField.songsOf[i] = s->artist == s->artist_ref->name ? own
+                                                                       : artistTexts.Add(s->artist, {}, &added);
+        } else if (s->artist == s->artist_ref->name) {
+            own = artistTexts.Add(s->artist, columns.OfArtist(s->artist_ref), &added);
+            artistField.songsOf[i] = own;
+        } else {
+            artistField.songsOf[i] = artistTexts.Add(s->artist, {}, &added);
+        }
+
+        if (lastExtEntry == UINT32_MAX || s->ext != lastExt) {
+            lastExtEntry = exts.Add(s->ext, {}, &added);
+            lastExt = exts.Text(lastExtEntry);
+        }
+        extField.songsOf[i] = lastExtEntry;
+    }
+    for (size_t i = 0; i < n; ++i) albumField.songsOf[i] = albumOf[i];
+
+    // ---- the orders ----
+    // Artists by name, then id, then record (order 0); by id, then record (orders 1 and 2).
+    struct ArtistKey {
+        std::string key;
+        int32_t id;
+        const Artist* artist;
+    };
+    std::vector<ArtistKey> artistKeys;
+    artistKeys.reserve(artists.size());
+    for (const Artist* a : artists) artistKeys.push_back({a->sort_key, a->id, a});
+    const std::vector<uint32_t> artistByName = Ranks(
+        artists.size(),
+        [&](uint32_t x, uint32_t y) {
+            const ArtistKey& a = artistKeys[x];
+            const ArtistKey& b = artistKeys[y];
+            if (a.key != b.key) return a.key < b.key;
+            if (a.id != b.id) return a.id < b.id;
+            return std::less<const Artist*>()(a.artist, b.artist);
+        },
+        [](uint32_t x, uint32_t y) { return x == y; });
+    const std::vector<uint32_t> artistById = Ranks(
+        artists.size(),
+        [&](uint32_t x, uint32_t y) {
+            const ArtistKey& a = artistKeys[x];
+            const ArtistKey& b = artistKeys[y];
+            if (a.id != b.id) return a.id < b.id;
+            return std::less<const Artist*>()(a.artist, b.artist);
+        },
+        [](uint32_t x, uint32_t y) { return x == y; });
+    artistKeys.clear();
+    artistKeys.shrink_to_fit();
+    // Albums by name, then creation index (order 1); by creation index (orders 0 and 2).
+    const std::vector<uint32_t> albumByName = Ranks(
+        albums.size(),
+        [&](uint32_t x, uint32_t y) {
+            if (albums[x]->sort_key != albums[y]->sort_key) return albums[x]->sort_key < albums[y]->sort_key;
+            return albums[x]->index < albums[y]->index;
+        },
+        [&](uint32_t x, uint32_t y) { return albums[x]->index == albums[y]->index; });
+    const std::vector<uint32_t> albumByIndex = Ranks(
+        albums.size(),
+        [&](uint32_t x, uint32_t y) {
+            if (albums[x]->index != albums[y]->index) return albums[x]->index < albums[y]->index;
+            return std::less<const Album*>()(albums[x], albums[y]);
+        },
+        [&](uint32_t x, uint32_t y) { return albums[x]->index == albums[y]->index; });
+    // Titles by their code page 936 key (orders 0 and 1), and by key, then text (order 2).
+    auto titleLess = [&](uint32_t x, uint32_t y) {
+        if (titleKeys[x] != titleKeys[y]) return titleKeys[x] < titleKeys[y];
+        return titles.Text(x) < titles.Text(y);
+    };
+    const std::vector<uint32_t> titleByKey =
+        Ranks(titles.Count(), titleLess, [&](uint32_t x, uint32_t y) { return titleKeys[x] == titleKeys[y]; });
+    const std::vector<uint32_t> titleByText = Ranks(titles.Count(), titleLess, [&](uint32_t x, uint32_t y) {
+        return titleKeys[x] == titleKeys[y] && titles.Text(x) == titles.Text(y);
+    });
+    titleKeys.clear();
+    titleKeys.shrink_to_fit();
+    const std::vector<uint32_t> extRank = Ranks(
+        exts.Count(), [&](uint32_t x, uint32_t y) { return exts.Text(x) < exts.Text(y); },
+        [&](uint32_t x, uint32_t y) { return exts.Text(x) == exts.Text(y); });
+
+    auto largest = [](const std::vector<uint32_t>& v) -> uint64_t {
+        return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+    };
+    const uint32_t idBits = BitsFor(n);
+    const uint32_t artistBits = BitsFor(largest(artistByName));
+    const uint32_t albumBits = BitsFor(largest(albumByName));
+    const uint32_t titleBits = BitsFor(largest(titleByText));
+    const uint32_t extBits = BitsFor(largest(extRank));
+    // Each order's keys, most significant first; the song id last makes every key unique, so the sorted
+    // keys give exactly one order.
+    auto makeOrder = [&](int order, auto fieldsOf) {
+        uint32_t total = idBits;
+        for (uint32_t b : fieldsOf(0, true)) total += b;
+        // Too large to pack, or titles whose keys differ: this order is sorted by comparison when asked for.
+        if (total > 64 || (order != 3 && !titleKeysAgree)) return;
+        std::vector<uint64_t> keys(n);
+        for (size_t i = 0; i < n; ++i) {
+            uint64_t k = 0;
+            const auto values = fieldsOf(i, false);
+            const auto widths = fieldsOf(0, true);
+            for (size_t f = 0; f < values.size(); ++f) k = (k << widths[f]) | values[f];
+            keys[i] = (k << idBits) | i;
+        }
+        RadixSort(keys);
+        std::vector<uint32_t>& ids = m_orders[order];
+        ids.resize(n);
+        const uint64_t mask = idBits >= 64 ? ~uint64_t{0} : (uint64_t{1} << idBits) - 1;
+        for (size_t i = 0; i < n; ++i) ids[i] = static_cast<uint32_t>(keys[i] & mask);
+    };
+    using Three = std::array<uint64_t, 3>;
+    makeOrder(0, [&](size_t i, bool widths) {
+        if (widths) return Three{artistBits, albumBits, titleBits};
+        return Three{artistByName[artistOf[i]], albumByIndex[albumOf[i]], titleByKey[titleField.songsOf[i]]};
+    });
+    makeOrder(1, [&](size_t i, bool widths) {
+        if (widths) return Three{albumBits, artistBits, titleBits};
+        return Three{albumByName[albumOf[i]], artistById[artistOf[i]], titleByKey[titleField.songsOf[i]]};
+    });
+    makeOrder(2, [&](size_t i, bool widths) {
+        if (widths) return Three{titleBits, artistBits, albumBits};
+        return Three{titleByText[titleField.songsOf[i]], artistById[artistOf[i]], albumByIndex[albumOf[i]]};
+    });
+    makeOrder(3, [&](size_t i, bool widths) {
+        if (widths) return Three{extBits, 0, 0};
+        return Three{extRank[extField.songsOf[i]], 0, 0};
+    });
+
+    // ---- the entries of each field ----
+    PinyinUnits units;
+    auto fill = [&](Field& field, size_t count, auto textOf, auto columnOf, bool pinyin) {
+        field.start.reserve(count + 1);
+        field.chars.reserve(count);
+        field.hasPinyin = pinyin;
+        for (size_t e = 0; e < count; ++e) {
+            const std::wstring_view text = textOf(e);
+            field.start.push_back(static_cast<uint32_t>(field.text.size()));
+            for (wchar_t c : text) field.text.push_back(FoldAscii(c));
+            field.chars.push_back(CharBits(std::wstring_view(field.text).substr(field.start.back())));
+            if (!pinyin) continue;
+            std::wstring py = FoldForSearch(text);
+            const std::wstring_view plain = std::wstring_view(field.text).substr(field.start.back());
+            if (py == plain) {
+                field.pyStart.push_back(kSame);
+                field.pyChars.push_back(field.chars.back());
+            } else {
+                field.pyStart.push_back(static_cast<uint32_t>(field.pyText.size()));
+                field.pyText.append(py);
+                field.pyChars.push_back(CharBits(py));
+            }
+            const std::string_view column = columnOf(e);
+            field.columns.append(column);
+            field.columnEnd.push_back(static_cast<uint32_t>(field.columns.size()));
+            units.Assign(py, column);
+            uint64_t initials = 0, pairs0 = 0, pairs1 = 0;
+            auto addPair = [&](char a, char b) {
+                uint32_t x, y;
+                PairBits(a, b, &x, &y);
+                (x < 64 ? pairs0 : pairs1) |= uint64_t{1} << (x & 63);
+                (y < 64 ? pairs0 : pairs1) |= uint64_t{1} << (y & 63);
+            };
+            for (size_t u = 0; u < units.Count(); ++u) {
+                for (size_t k = 0; k < units.ReadingCount(u); ++k) {
+                    const std::string_view r = units.Reading(u, k);
+                    if (r.empty()) continue;
+                    initials |= InitialBit(r[0]);
+                    if (r.size() >= 2) addPair(r[0], r[1]);
+                    if (u + 1 < units.Count()) {
+                        for (size_t j = 0; j < units.ReadingCount(u + 1); ++j) {
+                            const std::string_view next = units.Reading(u + 1, j);
+                            if (!next.empty()) addPair(r[0], next[0]);
+                        }
+                    }
+                }
+            }
+            field.initials.push_back(initials);
+            field.pairs[0].push_back(pairs0);
+            field.pairs[1].push_back(pairs1);
+        }
+        field.start.push_back(static_cast<uint32_t>(field.text.size()));
+    };
+    fill(artistField, artistTexts.Count(), [&](size_t e) { return artistTexts.Text(static_cast<uint32_t>(e)); },
+         [&](size_t e) { return artistTexts.Column(static_cast<uint32_t>(e)); }, true);
+    artistField.comma.resize(artistTexts.Count());
+    for (size_t e = 0; e < artistTexts.Count(); ++e) {
+        artistField.comma[e] = artistTexts.Text(static_cast<uint32_t>(e)).find(L',') != std::wstring_view::npos;
+    }
+    fill(albumField, albums.size(), [&](size_t e) { return std::wstring_view(albums[e]->name); },
+         [](size_t) { return std::string_view(); }, true);
+    fill(titleField, titles.Count(), [&](size_t e) { return titles.Text(static_cast<uint32_t>(e)); },
+         [&](size_t e) { return titles.Column(static_cast<uint32_t>(e)); }, true);
+    fill(extField, exts.Count(), [&](size_t e) { return exts.Text(static_cast<uint32_t>(e)); },
+         [](size_t) { return std::string_view(); }, false);
+
+    m_songCount = n;
+    m_built = true;
+}
+
+void SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring& term,
+                            std::vector<uint64_t>* entries) const {
+    const size_t count = field.Count();
+    entries->assign((count + 63) / 64, 0);
+    const uint64_t want = CharBits(term);
+    if (kind == Kind::designed) {
+        for (size_t e = 0; e < count; ++e) {
+            if ((field.chars[e] & want) != want) continue;
+            const std::wstring_view text(field.text.data() + field.start[e], field.start[e + 1] - field.start[e]);
+            if (text.find(term) != std::wstring_view::npos) SetBit(*entries, e);
+        }
+        return;
+    }
+
+    auto pyTextOf = [&](size_t e) {
+        const size_t length = field.start[e + 1] - field.start[e];
+        return field.pyStart[e] == kSame ? std::wstring_view(field.text.data() + field.start[e], length)
+                                         : std::wstring_view(field.pyText.data() + field.pyStart[e], length);
+    };
+    for (size_t e = 0; e < count; ++e) {
+        if ((field.pyChars[e] & want) != want) continue;
+        if (pyTextOf(e).find(term) != std::wstring_view::npos) SetBit(*entries, e);
+    }
+    PinyinTerm pinyin;
+    if (!pinyin.Prepare(term)) return;
+    const std::string& letters = pinyin.Text();
+    if (letters.size() == 1) {
+        // One letter matches exactly the texts with a reading that begins with it.
+        const uint64_t bit = InitialBit(letters[0]);
+        for (size_t e = 0; e < count; ++e) {
+            if (field.initials[e] & bit) SetBit(*entries, e);
+        }
+        return;
+    }
+    uint32_t x, y;
+    PairBits(letters[0], letters[1], &x, &y);
+    const uint64_t* const lists[2] = {field.pairs[0].data(), field.pairs[1].data()};
+    PinyinUnits units;
+    for (size_t e = 0; e < count; ++e) {
+        if (!((lists[x >> 6][e] >> (x & 63)) & 1) || !((lists[y >> 6][e] >> (y & 63)) & 1)) continue;
+        if (TestBit(*entries, e)) continue;
+        const uint32_t columnBegin = e == 0 ? 0 : field.columnEnd[e - 1];
+        units.Assign(pyTextOf(e),
+                     std::string_view(field.columns).substr(columnBegin, field.columnEnd[e] - columnBegin));
+        if (pinyin.Matches(units)) SetBit(*entries, e);
+    }
+}
+
+void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool duet,
+                        std::vector<uint64_t>* hits) const {
+    const size_t n = m_songCount;
+    const size_t words = (n + 63) / 64;
+    hits->assign(words, ~uint64_t{0});
+    if (n % 64 != 0 && words > 0) (*hits)[words - 1] = (uint64_t{1} << (n % 64)) - 1;
+
+    // Each distinct term once, folded the way its kind of search folds.
+    std::vector<std::wstring> folded;
+    for (const std::wstring& term : terms) {
+        std::wstring f = term;
+        for (wchar_t& c : f) c = kind == Kind::designed ? FoldAscii(c) : FoldForSearch(c);
+        if (std::find(folded.begin(), folded.end(), f) == folded.end()) folded.push_back(std::move(f));
+    }
+    const int fieldCount = kind == Kind::designed ? 4 : 3;
+    std::vector<uint64_t> entryHits[4];
+    for (const std::wstring& term : folded) {
+        const Field* hitFields[4];
+        const std::vector<uint64_t>* hitEntries[4];
+        int used = 0;
+        bool everything = false;
+        for (int f = 0; f < fieldCount; ++f) {
+            MatchTerm(kind, m_fields[f], term, &entryHits[f]);
+            size_t set = 0;
+            for (uint64_t w : entryHits[f]) set += static_cast<size_t>(std::popcount(w));
+            if (set == 0) continue;
+            if (set == m_fields[f].Count()) everything = true;  // every song has an entry of this field
+            hitFields[used] = &m_fields[f];
+            hitEntries[used] = &entryHits[f];
+            ++used;
+        }
+        if (everything) continue;
+        if (used == 0) {
+            std::fill(hits->begin(), hits->end(), 0);
+            break;
+        }
+        for (size_t w = 0; w < words; ++w) {
+            uint64_t bits = (*hits)[w];
+            uint64_t keep = 0;
+            while (bits != 0) {
+                const int b = __builtin_ctzll(bits);
+                bits &= bits - 1;
+                const size_t id = w * 64 + static_cast<size_t>(b);
+                for (int k = 0; k < used; ++k) {
+                    if (TestBit(*hitEntries[k], hitFields[k]->songsOf[id])) {
+                        keep |= uint64_t{1} << b;
+                        break;
+                    }
+                }
+            }
+            (*hits)[w] = keep;
+        }
+    }
+    if (duet) {
+        const Field& artist = m_fields[0];
+        for (size_t id = 0; id < n; ++id) {
+            if (artist.comma[artist.songsOf[id]]) SetBit(*hits, id);
+        }
+    }
+}
+
+size_t SearchIndex::MemoryBytes() const {
+    size_t bytes = 0;
+    for (const Field& f : m_fields) {
+        bytes += f.text.capacity() * sizeof(wchar_t) + f.pyText.capacity() * sizeof(wchar_t) +
+                 (f.start.capacity() + f.pyStart.capacity() + f.columnEnd.capacity() + f.songsOf.capacity()) *
+                     sizeof(uint32_t) +
+                 (f.chars.capacity() + f.pyChars.capacity() + f.initials.capacity() + f.pairs[0].capacity() +
+                  f.pairs[1].capacity()) *
+                     sizeof(uint64_t) +
+                 f.columns.capacity() + f.comma.capacity();
+    }
+    for (const auto& o : m_orders) bytes += o.capacity() * sizeof(uint32_t);
+    return bytes;
+}

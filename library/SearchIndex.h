@@ -1,0 +1,88 @@
+// SearchIndex: what the song searches and the song orders read instead of scanning the catalogue, made
+// once per Reload by the thread that loads the catalogue.
+//
+//   - The four song orders of QuerySongs, as song ids: made with integer keys (the rank of the artist,
+//     album and title under each order's comparison, and the song id last), so that each comes out exactly
+//     as sorting the songs with the order's comparison would, without comparing texts.
+//   - For each field a song is searched in (artist text, album name, title, extension), the distinct texts
+//     ("entries") with the songs' entry numbers. A term is looked for in the entries, never in every song:
+//     a catalogue of a million songs has some hundred thousand distinct titles and far fewer artists,
+//     albums and extensions. Each entry keeps its folded texts and small signatures (which characters
+//     occur, which pinyin initials and letter pairs can begin a match), so most entries are passed over
+//     by comparing a few bits.
+//
+// Two kinds of search. `designed`: the matching of QuerySongs (a term is a substring of the artist text,
+// album name, title or extension, A-Z folded to a-z), giving exactly the songs the plain scan gives.
+// `pinyin`: a term matches the title, artist text or album name by its text folded (letter case,
+// fullwidth forms, traditional to simplified) or by pinyin (ChineseText.h).
+//
+// Threads: Build runs on the thread running Reload, under SongMan::lock; Match and the orders are read by
+// queries, also under that lock. The object has no lock of its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "library/ChineseText.h"
+
+class SongMan;
+class PinyinColumns;
+
+class SearchIndex final {
+public:
+    enum class Kind { designed, pinyin };
+    static constexpr int kOrders = 4;
+
+    SearchIndex() = default;
+    SearchIndex(const SearchIndex&) = delete;
+    SearchIndex& operator=(const SearchIndex&) = delete;
+
+    // Makes everything for the catalogue of `man` as Reload left it (songs, their artists and albums).
+    // `columns`: the index files' pinyin columns.
+    void Build(const SongMan& man, const PinyinColumns& columns);
+    void Clear();
+    // Whether the index describes a catalogue of this many songs (it is made by every Reload).
+    bool Covers(size_t songCount) const { return m_built && m_songCount == songCount; }
+
+    // The song ids in order 0 to 3 (QuerySongs' orders).
+    const std::vector<uint32_t>& Order(int order) const { return m_orders[order]; }
+
+    // Sets bit n of `hits` (one bit per song id, resized here) for every song that every term matches;
+    // with no terms, every song. `duet`: also every song whose artist text contains "," (the designed
+    // search's duet query).
+    void Match(Kind kind, const std::vector<std::wstring>& terms, bool duet, std::vector<uint64_t>* hits) const;
+
+    // Bytes held, for the benchmarks.
+    size_t MemoryBytes() const;
+
+private:
+    // The distinct texts of one field.
+    struct Field {
+        std::wstring text;              // every entry's text folded for the designed search, one after another
+        std::vector<uint32_t> start;    // entry i is text[start[i], start[i + 1])
+        std::vector<uint64_t> chars;    // which characters occur (CharBits) in the designed folding
+        bool hasPinyin = false;         // searched by the pinyin search too (not the extension)
+        std::wstring pyText;            // texts whose pinyin folding differs, one after another
+        std::vector<uint32_t> pyStart;  // entry i's pinyin-folded text in pyText, or kSame: as `text`
+        std::vector<uint64_t> pyChars;  // CharBits of the pinyin-folded text
+        std::vector<uint64_t> initials; // InitialBit of every reading's first letter
+        std::vector<uint64_t> pairs[2]; // a 128-bit filter of the letter pairs that can begin a match
+        std::string columns;            // the pinyin column of each entry that has one, one after another
+        std::vector<uint32_t> columnEnd;
+        std::vector<uint32_t> songsOf;  // per song id: its entry
+        std::vector<uint8_t> comma;     // per entry: the text contains "," (artist text only)
+
+        size_t Count() const { return start.empty() ? 0 : start.size() - 1; }
+    };
+    static constexpr uint32_t kSame = UINT32_MAX;
+
+    void MatchTerm(Kind kind, const Field& field, const std::wstring& term, std::vector<uint64_t>* entries) const;
+
+    bool m_built = false;
+    size_t m_songCount = 0;
+    Field m_fields[4];                 // artist text, album name, title, extension
+    std::vector<uint32_t> m_orders[kOrders];
+};
