@@ -157,6 +157,8 @@ bool SongMan::Reload() {
     sorted_song_lists.resize(4, nullptr);
     search_text.clear();
     search_offsets.clear();
+    search_index.Clear();
+    pinyin_columns.Clear();
     albums_by_name.clear();
     artists_by_name.clear();
     artists_by_id.clear();
@@ -186,6 +188,9 @@ bool SongMan::Reload() {
         reservedFor.store(indexBytes);
     }
     const bool loaded = LoadIndex(dir);
+    // The searches and the song orders read the index, made here once the catalogue is complete.
+    search_index.Build(*this, pinyin_columns);
+    pinyin_columns.Clear();
 
     // Songs of the old catalogue that the new one did not need. Taken slots are null, so once these are
     // deleted the list can drop its pointers without deleting anything and keep its buffer for next time.
@@ -244,8 +249,10 @@ bool SongMan::LoadArtists(const std::wstring& file) {
         int32_t id;
         int32_t category;
         int32_t region;
+        uint32_t column_end;  // end of the line's pinyin column (field 2) in `columns`
     };
     std::vector<Pending> pending;
+    std::string columns;
     FieldBatch names(256, 1000);
     auto flush = [&] {
         if (pending.empty()) return;
@@ -262,8 +269,11 @@ bool SongMan::LoadArtists(const std::wstring& file) {
             artists.push_back(artist);
             artists_by_name[artist->name] = artist;
             artists_by_id[artist->id] = artist;
+            const uint32_t columnBegin = k == 0 ? 0 : pending[k - 1].column_end;
+            pinyin_columns.SetArtist(artist, std::string_view(columns).substr(columnBegin, pending[k].column_end - columnBegin));
         }
         pending.clear();
+        columns.clear();
         names.Clear();
     };
 
@@ -272,7 +282,9 @@ bool SongMan::LoadArtists(const std::wstring& file) {
         if (SplitFields(line, fields, kArtistFields) < kArtistFields) return;
         const int32_t id = ParseLeadingInt(fields[0]);
         if (id < 1) return;
-        pending.push_back({id, ParseLeadingInt(fields[3]), ParseLeadingInt(fields[4])});
+        columns.append(FieldText(fields[2]));
+        pending.push_back({id, ParseLeadingInt(fields[3]), ParseLeadingInt(fields[4]),
+                           static_cast<uint32_t>(columns.size())});
         names.Add(FieldText(fields[1]));
         if (names.Full()) flush();
     });
@@ -344,9 +356,11 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* starte
             song->path.assign(path);
             song->audio_type = chunk->songs[k].audio_type;
             songs.push_back(song);
+            pinyin_columns.SetSong(song->id, chunk->Column(k));
         }
         chunk->texts.Clear();
         chunk->songs.clear();
+        chunk->columns.clear();
         pipe.PutFree(chunk);
     }
     reading->reader->Join();  // rethrows what stopped the reader early (memory ran out)

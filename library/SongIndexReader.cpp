@@ -24,8 +24,10 @@ void ReadSongChunks(IndexFile& index, SongChunkPipe& pipe) {
                 return;
             }
             if (SplitFields(line, fields, kSongFields) < kSongFields) return;
-            chunk->songs.push_back(
-                {ParseLeadingInt(fields[4]), ParseLeadingInt(fields[9]) == 1 ? left_karaoke : right_karaoke});
+            chunk->columns.append(FieldText(fields[2]));
+            chunk->songs.push_back({ParseLeadingInt(fields[4]),
+                                    ParseLeadingInt(fields[9]) == 1 ? left_karaoke : right_karaoke,
+                                    static_cast<uint32_t>(chunk->columns.size())});
             chunk->texts.Add(FieldText(fields[1]));
             chunk->texts.Add(FieldText(fields[13]));
             if (chunk->texts.Full()) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "library/ChunkPipe.h"
@@ -24,6 +25,7 @@ namespace index_loading {
 struct PendingSong {
     int32_t artist_id;
     int32_t audio_type;
+    uint32_t column_end;  // end of the line's pinyin column (field 2) in SongChunk::columns
 };
 
 // The valid lines of a stretch of the song index, their texts converted. Chunks start on cache lines of
@@ -38,6 +40,13 @@ struct alignas(64) SongChunk {
 
     FieldBatch texts;                // title and path of each song, in turn
     std::vector<PendingSong> songs;  // one per song of the chunk, in line order
+    std::string columns;             // the songs' pinyin columns as read (ASCII), one after another
+
+    // The pinyin column of the chunk's song `k`.
+    std::string_view Column(size_t k) const {
+        const uint32_t begin = k == 0 ? 0 : songs[k - 1].column_end;
+        return std::string_view(columns).substr(begin, songs[k].column_end - begin);
+    }
 };
 
 using SongChunkPipe = ChunkPipe<SongChunk>;

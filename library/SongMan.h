@@ -28,7 +28,9 @@
 #include <vector>
 
 #include "library/FileEnumerater.h"
+#include "library/PinyinColumns.h"
 #include "library/Records.h"
+#include "library/SearchIndex.h"
 #include "platform/ThreadAnnotations.h"
 
 struct SongIndexReading;  // a song index being read on a helper thread (library/SongIndexReader.h)
@@ -102,8 +104,19 @@ public:
     // The songs matching `query` in the order named by `sort_name`. The list belongs to
     // song_query_cache: never free it, never read it after releasing `lock`.
     std::vector<Song*>* QuerySongs(const std::wstring& query, const std::wstring& sort_name);
-    // A new list (caller owns it) of the songs of `base` that match `query`, in base order.
+    // A new list (caller owns it) of the songs of `base` that match `query`, in base order. A plain scan:
+    // QuerySongs gives the same answers from search_index once a Reload has made it.
     std::vector<Song*>* FilterSongs(const std::wstring& query, const std::vector<Song*>& base);
+    // The pinyin search ("py" on the web pages): like QuerySongs, but a term matches a song's title,
+    // artist text or album name by its text with letter case, fullwidth forms and traditional characters
+    // folded, or by pinyin (library/ChineseText.h). Shares song_query_cache with QuerySongs under keys of
+    // its own; the list belongs to that cache.
+    std::vector<Song*>* QueryPinyinSongs(const std::wstring& query, const std::wstring& sort_name);
+    // What both do: the cache, the sorted list of the order, and the search of the given kind.
+    std::vector<Song*>* QueryOfKind(SearchIndex::Kind kind, const std::wstring& query, const std::wstring& sort_name);
+    // The pinyin search as a plain scan of `base` (used when there is no index; the index files' pinyin
+    // columns are not known here). A new list that the caller owns.
+    std::vector<Song*>* FilterPinyinSongs(const std::wstring& query, const std::vector<Song*>& base);
     // The artists matching the category/region names of `filter`, in the order of `sort_name`; owned by
     // artist_query_cache like QuerySongs' lists.
     std::vector<Artist*>* QueryArtists(const std::wstring& filter, const std::wstring& sort_name);
@@ -183,6 +196,12 @@ public:
     // Reload empties both. Guarded by `lock`.
     std::vector<wchar_t> search_text;
     std::vector<uint32_t> search_offsets;
+
+    // What QuerySongs and QueryPinyinSongs read instead of scanning: the prepared song orders and the
+    // distinct texts of every field. Reload empties it and makes it anew once the catalogue is loaded;
+    // pinyin_columns holds the index files' pinyin columns until then. Guarded by `lock`.
+    SearchIndex search_index;
+    PinyinColumns pinyin_columns;
 
     // Reload keeps the song records of the catalogue it replaces and the loader refills them in load order
     // (NewSong), instead of freeing ~100,000 records with their strings and allocating them all again,

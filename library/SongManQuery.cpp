@@ -15,6 +15,7 @@
 #include <string>
 
 #include "core/Text.h"
+#include "library/ChineseText.h"
 #include "library/SongMan.h"
 
 namespace {
@@ -133,18 +134,60 @@ bool ArtistBySongCount(const Artist* a, const Artist* b) {
 }  // namespace
 
 std::vector<Song*>* SongMan::QuerySongs(const std::wstring& query, const std::wstring& sort_name) {
+    return QueryOfKind(SearchIndex::Kind::designed, query, sort_name);
+}
+
+std::vector<Song*>* SongMan::QueryPinyinSongs(const std::wstring& query, const std::wstring& sort_name) {
+    return QueryOfKind(SearchIndex::Kind::pinyin, query, sort_name);
+}
+
+std::vector<Song*>* SongMan::QueryOfKind(SearchIndex::Kind kind, const std::wstring& query,
+                                         const std::wstring& sort_name) {
     const int order = SongOrder(sort_name);
-    const std::wstring key = query + L"|" + std::to_wstring(order) + L"|0";
+    // The designed search's key ends in "|0"; the pinyin search's in "|1".
+    const std::wstring key =
+        query + L"|" + std::to_wstring(order) + (kind == SearchIndex::Kind::designed ? L"|0" : L"|1");
     if (std::vector<Song*>* cached = song_query_cache.Find(key)) return cached;
 
+    const bool indexed = search_index.Covers(songs.size());
     if (sorted_song_lists.size() < 4) sorted_song_lists.resize(4, nullptr);
     std::vector<Song*>*& sorted = sorted_song_lists[static_cast<size_t>(order)];
     if (sorted == nullptr) {
-        auto* list = new std::vector<Song*>(songs.begin(), songs.end());
-        std::sort(list->begin(), list->end(), kSongOrders[order]);
+        auto* list = new std::vector<Song*>();
+        const std::vector<uint32_t>& prepared = search_index.Order(order);
+        if (indexed && prepared.size() == songs.size()) {
+            list->reserve(prepared.size());
+            for (uint32_t id : prepared) list->push_back(songs[id]);
+        } else {
+            list->assign(songs.begin(), songs.end());
+            std::sort(list->begin(), list->end(), kSongOrders[order]);
+        }
         sorted = list;
     }
-    std::vector<Song*>* result = FilterSongs(query, *sorted);
+
+    std::vector<Song*>* result;
+    if (!indexed) {
+        result = kind == SearchIndex::Kind::designed ? FilterSongs(query, *sorted) : FilterPinyinSongs(query, *sorted);
+    } else if (query.empty()) {
+        result = new std::vector<Song*>(*sorted);
+    } else {
+        std::vector<uint64_t> hits;
+        const bool duet = kind == SearchIndex::Kind::designed && (query == L"对唱" || query == L"合唱");
+        search_index.Match(kind, SplitTerms(query), duet, &hits);
+        result = new std::vector<Song*>();
+        auto hit = [&hits](size_t id) { return (hits[id >> 6] >> (id & 63)) & 1; };
+        const std::vector<uint32_t>& ids = search_index.Order(order);
+        if (ids.size() == sorted->size()) {
+            // The prepared ids are the sorted list's songs in the same order: no song record is read.
+            for (size_t i = 0; i < ids.size(); ++i) {
+                if (hit(ids[i])) result->push_back((*sorted)[i]);
+            }
+        } else {
+            for (Song* song : *sorted) {
+                if (hit(static_cast<size_t>(song->id))) result->push_back(song);
+            }
+        }
+    }
     song_query_cache.Insert(key, result);
     return result;
 }
@@ -187,6 +230,28 @@ std::vector<Song*>* SongMan::FilterSongs(const std::wstring& query, const std::v
             }
         }
         if (match || (duet && song->artist.find(L',') != std::wstring::npos)) result->push_back(song);
+    }
+    return result;
+}
+
+std::vector<Song*>* SongMan::FilterPinyinSongs(const std::wstring& query, const std::vector<Song*>& base) {
+    if (query.empty()) return new std::vector<Song*>(base);
+    std::vector<std::wstring> terms = SplitTerms(query);
+    for (std::wstring& term : terms) term = chinese_text::FoldForSearch(term);
+    auto* result = new std::vector<Song*>();
+    static const std::wstring kNoAlbum;
+    for (Song* song : base) {
+        const std::wstring& album = song->album_ref != nullptr ? song->album_ref->name : kNoAlbum;
+        bool match = true;
+        for (const std::wstring& term : terms) {
+            if (!chinese_text::PinyinSearchMatches(term, song->name) &&
+                !chinese_text::PinyinSearchMatches(term, song->artist) &&
+                !chinese_text::PinyinSearchMatches(term, album)) {
+                match = false;
+                break;
+            }
+        }
+        if (match) result->push_back(song);
     }
     return result;
 }
