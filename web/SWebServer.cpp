@@ -160,13 +160,15 @@ void SWebServer::ExecuteCommand(const HttpRequest& request) {
 
 std::string SWebServer::BuildPage(const HttpRequest& request, const std::string& page) {
     const std::wstring query = nutl::ToWide(request.GetParam("q"), platform::CP_GBK);
+    // The pinyin search: "py", read like "q", answers when "q" is empty or absent.
+    const std::wstring pinyin = query.empty() ? nutl::ToWide(request.GetParam("py"), platform::CP_GBK) : std::wstring();
     const std::wstring sortby = nutl::ToWide(request.GetParam("sortby"), platform::CP_UTF8);
     const std::wstring artistSortby = nutl::ToWide(request.GetParam("artist_sortby"), platform::CP_UTF8);
     const std::string param = request.GetParam("param");
     const std::string act = request.GetParam("act");
 
     // Texts copied from the request are escaped, so that a crafted link cannot put script into the page.
-    const std::string queryText = nutl::HtmlEscape(nutl::ToNarrow(query, platform::CP_GBK));
+    const std::string queryText = nutl::HtmlEscape(nutl::ToNarrow(pinyin.empty() ? query : pinyin, platform::CP_GBK));
     const std::string paramText = nutl::HtmlEscape(param);
     const std::string sortbyText = nutl::HtmlEscape(nutl::ToNarrow(sortby, platform::CP_UTF8));
     const std::string artistSortbyText = nutl::HtmlEscape(nutl::ToNarrow(artistSortby, platform::CP_UTF8));
@@ -196,9 +198,11 @@ std::string SWebServer::BuildPage(const HttpRequest& request, const std::string&
             listMarker = "<!-- #ALBUM_LIST -->";
             list = RenderAlbumList(g_songMan->albums);
         } else if (act != "help") {
-            const std::vector<Song*>* songs = g_songMan->QuerySongs(query, sortby);
-            // The list is named by what QuerySongs made it from.
-            std::wstring listKey = query;
+            const std::vector<Song*>* songs = pinyin.empty() ? g_songMan->QuerySongs(query, sortby)
+                                                             : g_songMan->QueryPinyinSongs(pinyin, sortby);
+            // The list is named by what the query made it from; a pinyin search's name starts with two
+            // zero characters, which no other name does (request texts end at a zero byte).
+            std::wstring listKey = pinyin.empty() ? query : std::wstring(2, L'\0') + pinyin;
             listKey.push_back(L'\0');
             listKey += sortby;
             list = m_songLists.Render(listKey, *songs, ParseLeadingInt(param));

@@ -9,9 +9,15 @@
 // from /queue_list. Both are fetched every few seconds and right after each command. Both answers are
 // GB2312, which XMLHttpRequest decodes from the charset of their Content-Type.
 //
-// Views are page loads of index.htm with act, q, param, sortby and artist_sortby. They go through the
-// hidden GB2312 form #nav, so that the browser itself encodes the search text in GB2312 as the server
+// Views are page loads of index.htm with act, q or py, param, sortby and artist_sortby. They go through
+// the hidden GB2312 form #nav, so that the browser itself encodes the search text in GB2312 as the server
 // expects, whatever script calls SearchFor with.
+//
+// Two searches. The search box asks for "py" (pinyin initials or full pinyin, traditional or simplified
+// characters; see help.htm) and searches as the singer types: a short pause after the last key, then the
+// song list of the answer replaces the one shown, without loading the page, and an older request still
+// on its way is cancelled. The links in the lists (an artist, an album, a file type) ask for "q", the
+// exact search. Without script the box is a plain form that asks for "py".
 
 var POLL_MS = 3000;
 var QUEUE_LIMIT = 100;
@@ -51,10 +57,20 @@ function CurrentAct() {
 
 function IsSongView(act) { return act !== 'artist' && act !== 'album' && act !== 'help'; }
 
-// What the server put into the page: the search text, the page or category, and both sort keys.
+// Which search the page shows: "py" when its address asks for one and not for "q", else "q".
+function SearchName() {
+  var q = /[?&]q=([^&#]*)/.exec(location.search);
+  if (q && q[1] !== '') return 'q';
+  return /[?&]py=[^&#]/.test(location.search) ? 'py' : 'q';
+}
+
+// What the server put into the page: the search text (as "q" or "py"), the page or category, and both
+// sort keys.
 function State() {
+  var name = SearchName();
   return {
-    q: $('q').defaultValue,
+    q: name === 'q' ? $('q').defaultValue : '',
+    py: name === 'py' ? $('q').defaultValue : '',
     act: CurrentAct(),
     param: $('param').value,
     sortby: $('sortby').value,
@@ -65,7 +81,7 @@ function State() {
 // Loads index.htm with the given fields; empty fields are left out of the address.
 function Navigate(fields) {
   var form = $('nav');
-  var names = ['q', 'act', 'param', 'sortby', 'artist_sortby'];
+  var names = ['q', 'py', 'act', 'param', 'sortby', 'artist_sortby'];
   for (var i = 0; i < names.length; i++) {
     var input = form.elements[names[i]];
     var v = fields[names[i]];
@@ -84,30 +100,115 @@ function SearchFor(text) {
 
 function SortSongs(key) {
   var s = State();
-  Navigate({ q: s.q, act: IsSongView(s.act) ? s.act : '', sortby: key, artist_sortby: s.artist_sortby });
+  Navigate({ q: s.q, py: s.py, act: IsSongView(s.act) ? s.act : '', sortby: key, artist_sortby: s.artist_sortby });
 }
 
 function ChangePage(page) {
   var s = State();
-  Navigate({ q: s.q, act: IsSongView(s.act) ? s.act : '', param: page, sortby: s.sortby,
+  Navigate({ q: s.q, py: s.py, act: IsSongView(s.act) ? s.act : '', param: page, sortby: s.sortby,
              artist_sortby: s.artist_sortby });
 }
 
 function ShowArtists(category) {
   var s = State();
-  Navigate({ q: s.q, act: 'artist', param: category, sortby: s.sortby, artist_sortby: s.artist_sortby });
+  Navigate({ q: s.q, py: s.py, act: 'artist', param: category, sortby: s.sortby, artist_sortby: s.artist_sortby });
 }
 
 function SortArtists(key) {
   var s = State();
-  Navigate({ q: s.q, act: 'artist', param: s.act === 'artist' ? s.param : '', sortby: s.sortby,
+  Navigate({ q: s.q, py: s.py, act: 'artist', param: s.act === 'artist' ? s.param : '', sortby: s.sortby,
              artist_sortby: key });
 }
 
 // The tabs: "" (songs), "artist", "album" or "help". The search text and sort keys stay.
 function ShowView(act) {
   var s = State();
-  Navigate({ q: s.q, act: act, sortby: s.sortby, artist_sortby: s.artist_sortby });
+  Navigate({ q: s.q, py: s.py, act: act, sortby: s.sortby, artist_sortby: s.artist_sortby });
+}
+
+// ---- searching as the singer types -----------------------------------------------------------------
+
+var LIVE_PAUSE_MS = 300;
+var liveTimer = null;
+var liveRequest = null;
+var liveShown = null;  // the text whose answer the song list shows
+
+// The search text percent-encoded in GB2312/GBK, as the server reads "py"; null when this browser cannot
+// say how (the form is used then). The table of GBK characters is made once from the browser's own GBK
+// decoder.
+var gbkTable = null;
+function GbkEncode(text) {
+  var out = '';
+  for (var i = 0; i < text.length; i++) {
+    var c = text.charAt(i);
+    if (c.charCodeAt(0) < 0x80) { out += encodeURIComponent(c); continue; }
+    if (gbkTable === null) {
+      if (typeof TextDecoder === 'undefined') return null;
+      gbkTable = {};
+      var decoder;
+      try { decoder = new TextDecoder('gbk'); } catch (e) { gbkTable = null; return null; }
+      var bytes = new Uint8Array(2);
+      for (var lead = 0x81; lead <= 0xFE; lead++) {
+        for (var trail = 0x40; trail <= 0xFE; trail++) {
+          if (trail === 0x7F) continue;
+          bytes[0] = lead; bytes[1] = trail;
+          var ch = decoder.decode(bytes);
+          if (ch.length === 1 && ch !== '\ufffd' && !(ch in gbkTable)) {
+            gbkTable[ch] = '%' + lead.toString(16).toUpperCase() + '%' + trail.toString(16).toUpperCase();
+          }
+        }
+      }
+    }
+    out += gbkTable[c] || '%3F';  // a character GBK lacks reaches the server as "?", as the form sends it
+  }
+  return out;
+}
+
+function LiveSearchSoon() {
+  clearTimeout(liveTimer);
+  liveTimer = setTimeout(LiveSearch, LIVE_PAUSE_MS);
+}
+
+function LiveSearch() {
+  var text = $('q').value.replace(/^\s+|\s+$/g, '');
+  if (text === liveShown) return;
+  var encoded = GbkEncode(text);
+  if (encoded === null || typeof history.replaceState !== 'function') return;  // the form still works
+  var s = State();
+  var query = (text !== '' ? 'py=' + encoded : '') +
+              (s.sortby ? (text !== '' ? '&' : '') + 'sortby=' + encodeURIComponent(s.sortby) : '');
+  var url = 'index.htm' + (query ? '?' + query : '');
+  if (liveRequest) liveRequest.abort();  // its answer would be older than what is typed now
+  var r = new XMLHttpRequest();
+  liveRequest = r;
+  r.open('GET', url, true);
+  r.responseType = 'document';
+  r.timeout = 8000;
+  r.onload = function () {
+    if (liveRequest !== r) return;
+    liveRequest = null;
+    var doc = r.response;
+    var songs = r.status === 200 && doc ? doc.getElementById('songs') : null;
+    if (!songs) return;
+    $('songs').innerHTML = songs.innerHTML;
+    liveShown = text;
+    // The page now shows this search: paging, sorting and the tabs keep it.
+    history.replaceState(null, '', url);
+    $('q').defaultValue = text;
+    $('param').value = '';
+    ShowSongView();
+    MarkColumnHeaders();
+    MarkSortOrder();
+  };
+  r.onerror = r.ontimeout = function () { if (liveRequest === r) liveRequest = null; };
+  r.send();
+}
+
+function ShowSongView() {
+  document.body.className = document.body.className.replace(/\bview_\w+/g, '').replace(/\s+/g, ' ') +
+                            ' view_songs';
+  var tabs = document.querySelectorAll('#tabs a');
+  for (var i = 0; i < tabs.length; i++) tabs[i].className = tabs[i].id === 'tab_songs' ? 'on' : '';
 }
 
 function ToggleBatchQueue() {
@@ -271,18 +372,22 @@ function ShowQueue(html) {
 
 // ---- start ---------------------------------------------------------------------------------------
 
+// The sort order in use, on the song list's header.
+function MarkSortOrder() {
+  var headers = document.querySelectorAll('#songs .header');
+  var key = (State().sortby || 'artist').toLowerCase();
+  for (var i = 0; i < headers.length; i++) {
+    if ((headers[i].getAttribute('onclick') || '').indexOf("'" + key + "'") >= 0) headers[i].className += ' on';
+  }
+}
+
 function MarkCurrent() {
   var s = State();
   var view = IsSongView(s.act) ? 'songs' : s.act;
   document.body.className += ' view_' + view;
   var tab = $('tab_' + view);
   if (tab) tab.className = 'on';
-  // The sort order in use, on the song list's header and the artist sort links.
-  var headers = document.querySelectorAll('#songs .header');
-  var key = (s.sortby || 'artist').toLowerCase();
-  for (var i = 0; i < headers.length; i++) {
-    if ((headers[i].getAttribute('onclick') || '').indexOf("'" + key + "'") >= 0) headers[i].className += ' on';
-  }
+  MarkSortOrder();
   var sorts = document.querySelectorAll('#artists a[href*=SortArtists]');
   var akey = s.artist_sortby.toLowerCase() === 'song_count' ? 'song_count' : 'name';
   for (var j = 0; j < sorts.length; j++) {
@@ -304,9 +409,15 @@ document.addEventListener('click', function (e) {
 });
 
 $('search').onsubmit = function () {
-  SearchFor($('q').value.replace(/^\s+|\s+$/g, ''));
+  clearTimeout(liveTimer);
+  if (liveRequest) liveRequest.abort();
+  liveRequest = null;
+  var s = State();
+  Navigate({ py: $('q').value.replace(/^\s+|\s+$/g, ''), sortby: s.sortby, artist_sortby: s.artist_sortby });
   return false;
 };
+$('q').addEventListener('input', LiveSearchSoon);
+liveShown = $('q').defaultValue;
 
 // The song table's first row names its columns (and sorts by them): its cells become column headers, so
 // that a screen reader names each song's artist, album, title and type by its column.
