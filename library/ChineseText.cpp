@@ -38,8 +38,13 @@ std::span<const uint16_t> Readings(wchar_t c) {
 }
 
 std::string_view Syllable(uint16_t number) {
-    return number < search_tables::kSyllableCount ? std::string_view(search_tables::kSyllables[number])
-                                                  : std::string_view();
+    // The lengths are measured once, not on every look-up.
+    static const std::vector<std::string_view> syllables = [] {
+        std::vector<std::string_view> all;
+        for (uint32_t i = 0; i < search_tables::kSyllableCount; ++i) all.emplace_back(search_tables::kSyllables[i]);
+        return all;
+    }();
+    return number < syllables.size() ? syllables[number] : std::string_view();
 }
 
 bool SeparatesUnits(wchar_t c) {
