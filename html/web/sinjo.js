@@ -16,8 +16,9 @@
 // Two searches. The search box asks for "py" (pinyin initials or full pinyin, traditional or simplified
 // characters; see help.htm) and searches as the singer types: a short pause after the last key, then the
 // song list of the answer replaces the one shown, without loading the page, and an older request still
-// on its way is cancelled. The links in the lists (an artist, an album, a file type) ask for "q", the
-// exact search. Without script the box is a plain form that asks for "py".
+// on its way is cancelled; pressing Enter loads the page of that same "py" search. The links in the
+// lists (an artist, an album, a file type) ask for "q", the exact search. Without script the box is the
+// plain form it is in the page, which asks for "q": the remote control's exact search, as it always was.
 
 var POLL_MS = 3000;
 var QUEUE_LIMIT = 100;

@@ -4,17 +4,23 @@ import re
 import unittest
 import urllib.parse
 
+from selenium.webdriver.common.keys import Keys
+
 from test_remote import JukeboxPageTest, demo_settings
 
 
-def server_titles(box, text, sortby=''):
-    """The titles of the server's answer to index.htm?py=text, in its order."""
-    target = 'index.htm?py=' + urllib.parse.quote(text.encode('gbk'))
+def page_titles(page):
+    """The titles of a page's song list, in its order (the server's markup or the browser's DOM)."""
+    songs = page[page.index('<div id="songs"'):]
+    return re.findall(r"""href=["']javascript:QueueSong\(\d+\)["'][^>]*>([^<]*)</a>""", songs)
+
+
+def server_titles(box, text, sortby='', name='py'):
+    """The titles of the server's answer to index.htm?<name>=text, in its order."""
+    target = 'index.htm?%s=%s' % (name, urllib.parse.quote(text.encode('gbk')))
     if sortby:
         target += '&sortby=' + sortby
-    page = box.get(target).decode('gbk')
-    songs = page[page.index('<div id="songs"'):]
-    return re.findall(r"href='javascript:QueueSong\(\d+\)'[^>]*>([^<]*)</a>", songs)
+    return page_titles(box.get(target).decode('gbk'))
 
 
 class TypingOnThePhone(JukeboxPageTest):
@@ -73,6 +79,25 @@ class TypingOnThePhone(JukeboxPageTest):
         self.click_and_load(self.b.by_text('#songs td a', '张学友'))
         self.assertIn('q=', self.b.driver.current_url)
         self.assertEqual(sorted(self.titles()), ['一路上有你', '吻别'])
+
+    def test_without_script_the_box_is_the_exact_search(self):
+        # A browser that runs no script submits the plain form, which asks for "q": the exact search.
+        driver = self.b.driver
+        driver.execute_cdp_cmd('Emulation.setScriptExecutionDisabled', {'value': True})
+        try:
+            driver.get(self.box.url)
+            box = self.b.find('#q')
+            box.send_keys('周华健 mp3' + Keys.ENTER)
+            self.b.wait(lambda d: 'q=' in d.current_url, message='the form\'s page')
+            self.assertIn('q=' + urllib.parse.quote('周华健'.encode('gbk')) + '+mp3', driver.current_url)
+            self.assertNotIn('py=', driver.current_url)
+            titles = page_titles(driver.page_source)
+            self.assertEqual(titles, server_titles(self.box, '周华健 mp3', name='q'))
+            self.assertEqual(sorted(titles), ['天下有情人', '让我欢喜让我忧'])
+            # Pinyin means nothing to the exact search.
+            self.assertEqual(server_titles(self.box, 'zhj', name='q'), [])
+        finally:
+            driver.execute_cdp_cmd('Emulation.setScriptExecutionDisabled', {'value': False})
 
 
 if __name__ == '__main__':
