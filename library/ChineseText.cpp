@@ -88,10 +88,15 @@ void PinyinUnits::Assign(std::wstring_view text, std::string_view column) {
     }
 
     if (column.empty() || column.size() != m_units.size()) return;
+    // Letters and digits, at least one letter: a collection without pinyin may carry a number in this
+    // column, which says nothing about how a name is read.
+    bool letter = false;
     for (const char ch : column) {
         const wchar_t c = FoldForSearch(static_cast<wchar_t>(static_cast<unsigned char>(ch)));
         if (!IsAsciiAlnum(c)) return;
+        letter = letter || c >= L'a';
     }
+    if (!letter) return;
     // The column names each unit's initial: keep the readings that begin with it, or the initial alone
     // when none does (a character the table reads otherwise, or does not know).
     m_columnUsed = true;
@@ -128,27 +133,59 @@ bool PinyinTerm::Prepare(std::wstring_view folded) {
     return true;
 }
 
+void PinyinUnits::AppendPacked(std::string* out) const {
+    for (size_t u = 0; u < m_units.size(); ++u) {
+        for (size_t k = 0; k < m_units[u].count; ++k) {
+            out->append(Reading(u, k));
+            out->push_back(kEndOfReading);
+        }
+        out->push_back(kEndOfUnit);
+    }
+}
+
 bool PinyinTerm::Matches(const PinyinUnits& units) const {
+    std::string packed;
+    units.AppendPacked(&packed);
+    return Matches(packed);
+}
+
+bool PinyinTerm::Matches(std::string_view packed) const {
     const size_t n = m_text.size();
     if (n == 0) return false;
+    const char* const term = m_text.data();
     const uint64_t done = uint64_t{1} << n;
-    // Bit p of `reached`: the first p letters of the term are read by the units up to this one.
-    uint64_t reached = 0;
-    for (size_t u = 0; u < units.Count(); ++u) {
-        uint64_t next = 0;
-        uint64_t from = reached | 1;  // a match may also start at this unit
-        while (from != 0) {
-            const size_t p = static_cast<size_t>(__builtin_ctzll(from));
-            from &= from - 1;
-            for (size_t k = 0; k < units.ReadingCount(u); ++k) {
-                const std::string_view r = units.Reading(u, k);
-                for (size_t l = 0; l < r.size() && p + l < n && m_text[p + l] == r[l]; ++l) {
-                    next |= uint64_t{1} << (p + l + 1);
-                }
+    // Bit p of `from`: the first p letters of the term are read by the units before this one (bit 0: a
+    // match may also start at this unit). A reading read from position p moves on to p + l + 1 for every
+    // l letters of the reading that agree with the term from p on.
+    uint64_t from = 1;
+    uint64_t next = 0;
+    const char* at = packed.data();
+    const char* const end = at + packed.size();
+    while (at < end) {
+        const char c = *at;
+        if (c == PinyinUnits::kEndOfUnit) {
+            if (next & done) return true;
+            from = next | 1;
+            next = 0;
+            ++at;
+            continue;
+        }
+        // One reading: from `at` to its kEndOfReading.
+        const char* const reading = at;
+        while (*at != PinyinUnits::kEndOfReading) ++at;
+        const size_t length = static_cast<size_t>(at - reading);
+        ++at;
+        uint64_t starts = from;
+        while (starts != 0) {
+            const size_t p = static_cast<size_t>(__builtin_ctzll(starts));
+            starts &= starts - 1;
+            if (term[p] != reading[0]) continue;  // p < n: `from` holds no bit at n or above
+            size_t l = 0;
+            while (l < length && p + l < n && term[p + l] == reading[l]) {
+                next |= uint64_t{1} << (p + l + 1);
+                ++l;
             }
         }
-        if (next & done) return true;
-        reached = next;
     }
     return false;
 }

@@ -44,7 +44,7 @@ bool SeparatesUnits(wchar_t c);
 class PinyinUnits final {
 public:
     // `column`: the index file's pinyin initials of this text (empty when there are none). Used when it
-    // holds only ASCII letters and digits, one per unit.
+    // holds only ASCII letters and digits, one per unit, and at least one letter.
     void Assign(std::wstring_view text, std::string_view column = {});
 
     size_t Count() const { return m_units.size(); }
@@ -55,6 +55,12 @@ public:
         const Piece& p = m_readings[m_units[i].first + k];
         return std::string_view(m_chars).substr(p.offset, p.length);
     }
+
+    // Appends the units in the packed form PinyinTerm::Matches reads: each unit is its readings, each
+    // followed by kEndOfReading, then kEndOfUnit. Readings never hold these two bytes.
+    static constexpr char kEndOfReading = '\x01';
+    static constexpr char kEndOfUnit = '\x00';
+    void AppendPacked(std::string* out) const;
 
 private:
     struct Piece {
@@ -84,6 +90,8 @@ public:
     bool Prepare(std::wstring_view folded);
     const std::string& Text() const { return m_text; }
     bool Matches(const PinyinUnits& units) const;
+    // The same on units packed with PinyinUnits::AppendPacked (what the search index keeps).
+    bool Matches(std::string_view packed) const;
 
 private:
     std::string m_text;

@@ -198,6 +198,9 @@ TEST(ChineseTextTest, TermsAgainstOneText) {
         {L"重庆森林", "CQSL", L"zhongqing", false},
         {L"重庆森林", "ZQ", L"zqsl", true},  // a column of the wrong length is ignored
         {L"重庆森林", "C?SL", L"zqsl", true},  // and one that is not letters
+        {L"重", "2", L"z", true},                // a number in the column, not initials
+        {L"重", "2", L"2", false},
+        {L"重", "c", L"z", false},               // one small letter is a column
         {L"银行", "", L"yinhang", true},
         {L"銀行", "", L"yinhang", true},  // traditional characters read as their simplified forms
         {L"愛你一萬年", "", L"爱你", true},
