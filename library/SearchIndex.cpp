@@ -397,11 +397,10 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
                 field.pyText.append(py);
                 field.pyChars.push_back(CharBits(py));
             }
-            const std::string_view column = columnOf(e);
-            field.columns.append(column);
-            field.columnEnd.push_back(static_cast<uint32_t>(field.columns.size()));
-            units.Assign(py, column);
-            uint64_t initials = 0, pairs0 = 0, pairs1 = 0;
+            units.Assign(py, columnOf(e));
+            units.AppendPacked(&field.packed);
+            field.packedEnd.push_back(static_cast<uint32_t>(field.packed.size()));
+            uint64_t initials = 0, letters = 0, pairs0 = 0, pairs1 = 0;
             auto addPair = [&](char a, char b) {
                 uint32_t x, y;
                 PairBits(a, b, &x, &y);
@@ -413,6 +412,7 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
                     const std::string_view r = units.Reading(u, k);
                     if (r.empty()) continue;
                     initials |= InitialBit(r[0]);
+                    for (char c : r) letters |= InitialBit(c);
                     if (r.size() >= 2) addPair(r[0], r[1]);
                     if (u + 1 < units.Count()) {
                         for (size_t j = 0; j < units.ReadingCount(u + 1); ++j) {
@@ -423,6 +423,7 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
                 }
             }
             field.initials.push_back(initials);
+            field.letters.push_back(letters);
             field.pairs[0].push_back(pairs0);
             field.pairs[1].push_back(pairs1);
         }
@@ -441,22 +442,37 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
     fill(extField, exts.Count(), [&](size_t e) { return exts.Text(static_cast<uint32_t>(e)); },
          [](size_t) { return std::string_view(); }, false);
 
+    // Each field's songs grouped by entry (a counting sort of songsOf), so that a term found in a few
+    // entries reaches their songs without a pass over every song.
+    for (Field& field : m_fields) {
+        field.postingStart.assign(field.Count() + 1, 0);
+        for (uint32_t e : field.songsOf) ++field.postingStart[e + 1];
+        for (size_t e = 0; e < field.Count(); ++e) field.postingStart[e + 1] += field.postingStart[e];
+        field.postings.resize(n);
+        std::vector<uint32_t> at(field.postingStart.begin(), field.postingStart.end() - 1);
+        for (size_t id = 0; id < n; ++id) field.postings[at[field.songsOf[id]]++] = static_cast<uint32_t>(id);
+    }
+
     m_songCount = n;
     m_built = true;
 }
 
-void SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring& term,
-                            std::vector<uint64_t>* entries) const {
+size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring& term,
+                              std::vector<uint64_t>* entries) const {
     const size_t count = field.Count();
     entries->assign((count + 63) / 64, 0);
+    size_t matched = 0;
     const uint64_t want = CharBits(term);
     if (kind == Kind::designed) {
         for (size_t e = 0; e < count; ++e) {
             if ((field.chars[e] & want) != want) continue;
             const std::wstring_view text(field.text.data() + field.start[e], field.start[e + 1] - field.start[e]);
-            if (text.find(term) != std::wstring_view::npos) SetBit(*entries, e);
+            if (text.find(term) != std::wstring_view::npos) {
+                SetBit(*entries, e);
+                ++matched;
+            }
         }
-        return;
+        return matched;
     }
 
     auto pyTextOf = [&](size_t e) {
@@ -466,30 +482,76 @@ void SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring& t
     };
     for (size_t e = 0; e < count; ++e) {
         if ((field.pyChars[e] & want) != want) continue;
-        if (pyTextOf(e).find(term) != std::wstring_view::npos) SetBit(*entries, e);
+        if (pyTextOf(e).find(term) != std::wstring_view::npos) {
+            SetBit(*entries, e);
+            ++matched;
+        }
     }
     PinyinTerm pinyin;
-    if (!pinyin.Prepare(term)) return;
+    if (!pinyin.Prepare(term)) return matched;
     const std::string& letters = pinyin.Text();
     if (letters.size() == 1) {
         // One letter matches exactly the texts with a reading that begins with it.
         const uint64_t bit = InitialBit(letters[0]);
         for (size_t e = 0; e < count; ++e) {
-            if (field.initials[e] & bit) SetBit(*entries, e);
+            if ((field.initials[e] & bit) && !TestBit(*entries, e)) {
+                SetBit(*entries, e);
+                ++matched;
+            }
         }
-        return;
+        return matched;
     }
+    // Every letter of the term is a letter of some reading, and its first two letters begin a match:
+    // these two bit tests pass over most entries before the units are read.
+    uint64_t termLetters = 0;
+    for (char c : letters) termLetters |= InitialBit(c);
     uint32_t x, y;
     PairBits(letters[0], letters[1], &x, &y);
     const uint64_t* const lists[2] = {field.pairs[0].data(), field.pairs[1].data()};
-    PinyinUnits units;
     for (size_t e = 0; e < count; ++e) {
+        if ((field.letters[e] & termLetters) != termLetters) continue;
         if (!((lists[x >> 6][e] >> (x & 63)) & 1) || !((lists[y >> 6][e] >> (y & 63)) & 1)) continue;
         if (TestBit(*entries, e)) continue;
-        const uint32_t columnBegin = e == 0 ? 0 : field.columnEnd[e - 1];
-        units.Assign(pyTextOf(e),
-                     std::string_view(field.columns).substr(columnBegin, field.columnEnd[e] - columnBegin));
-        if (pinyin.Matches(units)) SetBit(*entries, e);
+        if (pinyin.Matches(field.Packed(e))) {
+            SetBit(*entries, e);
+            ++matched;
+        }
+    }
+    return matched;
+}
+
+void SearchIndex::AddSongsOf(const Field& field, const std::vector<uint64_t>& entries, size_t matched,
+                             std::vector<uint64_t>* songs) const {
+    // Few entries: their songs from the postings. Many: one pass over the songs' entries, which reads
+    // memory in order instead of jumping about.
+    size_t postings = 0;
+    const size_t cheap = m_songCount / 8;
+    if (matched < cheap) {
+        for (size_t w = 0; w < entries.size() && postings <= cheap; ++w) {
+            uint64_t bits = entries[w];
+            while (bits != 0 && postings <= cheap) {
+                const size_t e = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+                bits &= bits - 1;
+                postings += field.postingStart[e + 1] - field.postingStart[e];
+            }
+        }
+    }
+    if (matched < cheap && postings <= cheap) {
+        for (size_t w = 0; w < entries.size(); ++w) {
+            uint64_t bits = entries[w];
+            while (bits != 0) {
+                const size_t e = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+                bits &= bits - 1;
+                for (uint32_t k = field.postingStart[e]; k < field.postingStart[e + 1]; ++k) {
+                    SetBit(*songs, field.postings[k]);
+                }
+            }
+        }
+        return;
+    }
+    const uint32_t* const entryOf = field.songsOf.data();
+    for (size_t id = 0; id < m_songCount; ++id) {
+        if (TestBit(entries, entryOf[id])) SetBit(*songs, id);
     }
 }
 
@@ -508,43 +570,32 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
         if (std::find(folded.begin(), folded.end(), f) == folded.end()) folded.push_back(std::move(f));
     }
     const int fieldCount = kind == Kind::designed ? 4 : 3;
-    std::vector<uint64_t> entryHits[4];
+    std::vector<uint64_t> entryHits;
+    std::vector<uint64_t> termHits;
     for (const std::wstring& term : folded) {
-        const Field* hitFields[4];
-        const std::vector<uint64_t>* hitEntries[4];
-        int used = 0;
+        termHits.assign(words, 0);
         bool everything = false;
-        for (int f = 0; f < fieldCount; ++f) {
-            MatchTerm(kind, m_fields[f], term, &entryHits[f]);
-            size_t set = 0;
-            for (uint64_t w : entryHits[f]) set += static_cast<size_t>(std::popcount(w));
-            if (set == 0) continue;
-            if (set == m_fields[f].Count()) everything = true;  // every song has an entry of this field
-            hitFields[used] = &m_fields[f];
-            hitEntries[used] = &entryHits[f];
-            ++used;
+        bool any = false;
+        for (int f = 0; f < fieldCount && !everything; ++f) {
+            const Field& field = m_fields[f];
+            const size_t matched = MatchTerm(kind, field, term, &entryHits);
+            if (matched == 0) continue;
+            any = true;
+            // Every song has an entry of each field: all matched, every song matches.
+            if (matched == field.Count()) everything = true;
+            else AddSongsOf(field, entryHits, matched, &termHits);
         }
         if (everything) continue;
-        if (used == 0) {
+        if (!any) {
             std::fill(hits->begin(), hits->end(), 0);
             break;
         }
+        bool left = false;
         for (size_t w = 0; w < words; ++w) {
-            uint64_t bits = (*hits)[w];
-            uint64_t keep = 0;
-            while (bits != 0) {
-                const int b = __builtin_ctzll(bits);
-                bits &= bits - 1;
-                const size_t id = w * 64 + static_cast<size_t>(b);
-                for (int k = 0; k < used; ++k) {
-                    if (TestBit(*hitEntries[k], hitFields[k]->songsOf[id])) {
-                        keep |= uint64_t{1} << b;
-                        break;
-                    }
-                }
-            }
-            (*hits)[w] = keep;
+            (*hits)[w] &= termHits[w];
+            left = left || (*hits)[w] != 0;
         }
+        if (!left) break;  // no song is left for the other terms to keep
     }
     if (duet) {
         const Field& artist = m_fields[0];
@@ -558,12 +609,14 @@ size_t SearchIndex::MemoryBytes() const {
     size_t bytes = 0;
     for (const Field& f : m_fields) {
         bytes += f.text.capacity() * sizeof(wchar_t) + f.pyText.capacity() * sizeof(wchar_t) +
-                 (f.start.capacity() + f.pyStart.capacity() + f.columnEnd.capacity() + f.songsOf.capacity()) *
+                 (f.start.capacity() + f.pyStart.capacity() + f.songsOf.capacity()) *
                      sizeof(uint32_t) +
                  (f.chars.capacity() + f.pyChars.capacity() + f.initials.capacity() + f.pairs[0].capacity() +
                   f.pairs[1].capacity()) *
                      sizeof(uint64_t) +
-                 f.columns.capacity() + f.comma.capacity();
+                 f.packed.capacity() + (f.packedEnd.capacity() + f.postingStart.capacity() + f.postings.capacity()) *
+                                           sizeof(uint32_t) +
+                 f.letters.capacity() * sizeof(uint64_t) + f.comma.capacity();
     }
     for (const auto& o : m_orders) bytes += o.capacity() * sizeof(uint32_t);
     return bytes;

@@ -69,17 +69,28 @@ private:
         std::vector<uint32_t> pyStart;  // entry i's pinyin-folded text in pyText, or kSame: as `text`
         std::vector<uint64_t> pyChars;  // CharBits of the pinyin-folded text
         std::vector<uint64_t> initials; // InitialBit of every reading's first letter
+        std::vector<uint64_t> letters;  // CharBit of every letter of every reading
         std::vector<uint64_t> pairs[2]; // a 128-bit filter of the letter pairs that can begin a match
-        std::string columns;            // the pinyin column of each entry that has one, one after another
-        std::vector<uint32_t> columnEnd;
+        std::string packed;             // each entry's pinyin units (PinyinUnits::AppendPacked), in turn
+        std::vector<uint32_t> packedEnd;
         std::vector<uint32_t> songsOf;  // per song id: its entry
+        std::vector<uint32_t> postingStart;  // entry i's songs are postings[postingStart[i], [i + 1])
+        std::vector<uint32_t> postings;      // song ids grouped by entry, ascending within each
         std::vector<uint8_t> comma;     // per entry: the text contains "," (artist text only)
 
         size_t Count() const { return start.empty() ? 0 : start.size() - 1; }
+        std::string_view Packed(size_t e) const {
+            const uint32_t begin = e == 0 ? 0 : packedEnd[e - 1];
+            return std::string_view(packed).substr(begin, packedEnd[e] - begin);
+        }
     };
     static constexpr uint32_t kSame = UINT32_MAX;
 
-    void MatchTerm(Kind kind, const Field& field, const std::wstring& term, std::vector<uint64_t>* entries) const;
+    // Sets the bit of every entry of `field` that `term` (folded for `kind`) matches; returns how many.
+    size_t MatchTerm(Kind kind, const Field& field, const std::wstring& term, std::vector<uint64_t>* entries) const;
+    // Sets in `songs` the bit of every song whose entry of `field` has its bit set in `entries`.
+    void AddSongsOf(const Field& field, const std::vector<uint64_t>& entries, size_t matched,
+                    std::vector<uint64_t>* songs) const;
 
     bool m_built = false;
     size_t m_songCount = 0;
