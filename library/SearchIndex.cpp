@@ -4,7 +4,11 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <exception>
 #include <numeric>
+#include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #include "library/PinyinColumns.h"
@@ -193,7 +197,7 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
     TextTable titles(std::min<size_t>(n, 1u << 22) / 2 + 16);
     TextTable artistTexts(man.artists.size() + 16);
     TextTable exts(16);
-    std::vector<std::string> titleKeys;           // sort_key of each title entry
+    std::vector<std::string_view> titleKeys;      // sort_key of each title entry (the songs' own)
     bool titleKeysAgree = true;                   // every song's sort_key is its title entry's
     std::vector<uint32_t> artistTextOfArtist;     // entry of an artist's own name, per artist number
     Field& artistField = m_fields[0];
@@ -266,117 +270,142 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
     }
     for (size_t i = 0; i < n; ++i) albumField.songsOf[i] = albumOf[i];
 
-    // ---- the orders ----
-    // Artists by name, then id, then record (order 0); by id, then record (orders 1 and 2).
-    struct ArtistKey {
-        std::string key;
-        int32_t id;
-        const Artist* artist;
-    };
-    std::vector<ArtistKey> artistKeys;
-    artistKeys.reserve(artists.size());
-    for (const Artist* a : artists) artistKeys.push_back({a->sort_key, a->id, a});
-    const std::vector<uint32_t> artistByName = Ranks(
-        artists.size(),
-        [&](uint32_t x, uint32_t y) {
-            const ArtistKey& a = artistKeys[x];
-            const ArtistKey& b = artistKeys[y];
-            if (a.key != b.key) return a.key < b.key;
-            if (a.id != b.id) return a.id < b.id;
-            return std::less<const Artist*>()(a.artist, b.artist);
-        },
-        [](uint32_t x, uint32_t y) { return x == y; });
-    const std::vector<uint32_t> artistById = Ranks(
-        artists.size(),
-        [&](uint32_t x, uint32_t y) {
-            const ArtistKey& a = artistKeys[x];
-            const ArtistKey& b = artistKeys[y];
-            if (a.id != b.id) return a.id < b.id;
-            return std::less<const Artist*>()(a.artist, b.artist);
-        },
-        [](uint32_t x, uint32_t y) { return x == y; });
-    artistKeys.clear();
-    artistKeys.shrink_to_fit();
-    // Albums by name, then creation index (order 1); by creation index (orders 0 and 2).
-    const std::vector<uint32_t> albumByName = Ranks(
-        albums.size(),
-        [&](uint32_t x, uint32_t y) {
-            if (albums[x]->sort_key != albums[y]->sort_key) return albums[x]->sort_key < albums[y]->sort_key;
-            return albums[x]->index < albums[y]->index;
-        },
-        [&](uint32_t x, uint32_t y) { return albums[x]->index == albums[y]->index; });
-    const std::vector<uint32_t> albumByIndex = Ranks(
-        albums.size(),
-        [&](uint32_t x, uint32_t y) {
-            if (albums[x]->index != albums[y]->index) return albums[x]->index < albums[y]->index;
-            return std::less<const Album*>()(albums[x], albums[y]);
-        },
-        [&](uint32_t x, uint32_t y) { return albums[x]->index == albums[y]->index; });
-    // Titles by their code page 936 key (orders 0 and 1), and by key, then text (order 2).
-    auto titleLess = [&](uint32_t x, uint32_t y) {
-        if (titleKeys[x] != titleKeys[y]) return titleKeys[x] < titleKeys[y];
-        return titles.Text(x) < titles.Text(y);
-    };
-    const std::vector<uint32_t> titleByKey =
-        Ranks(titles.Count(), titleLess, [&](uint32_t x, uint32_t y) { return titleKeys[x] == titleKeys[y]; });
-    const std::vector<uint32_t> titleByText = Ranks(titles.Count(), titleLess, [&](uint32_t x, uint32_t y) {
-        return titleKeys[x] == titleKeys[y] && titles.Text(x) == titles.Text(y);
-    });
-    titleKeys.clear();
-    titleKeys.shrink_to_fit();
-    const std::vector<uint32_t> extRank = Ranks(
-        exts.Count(), [&](uint32_t x, uint32_t y) { return exts.Text(x) < exts.Text(y); },
-        [&](uint32_t x, uint32_t y) { return exts.Text(x) == exts.Text(y); });
+    // ---- the orders, on a helper thread while this one makes the entries ----
+    // The helper reads what the walk above made and writes only m_orders; the entries below write only
+    // the fields' other members. Joined before Build returns, also when either side runs out of memory.
+    auto makeOrders = [&] {
+        // ---- the orders ----
+        // Artists by name, then id, then record (order 0); by id, then record (orders 1 and 2).
+        struct ArtistKey {
+            std::string_view key;
+            int32_t id;
+            const Artist* artist;
+        };
+        std::vector<ArtistKey> artistKeys;
+        artistKeys.reserve(artists.size());
+        for (const Artist* a : artists) artistKeys.push_back({a->sort_key, a->id, a});
+        const std::vector<uint32_t> artistByName = Ranks(
+            artists.size(),
+            [&](uint32_t x, uint32_t y) {
+                const ArtistKey& a = artistKeys[x];
+                const ArtistKey& b = artistKeys[y];
+                if (a.key != b.key) return a.key < b.key;
+                if (a.id != b.id) return a.id < b.id;
+                return std::less<const Artist*>()(a.artist, b.artist);
+            },
+            [](uint32_t x, uint32_t y) { return x == y; });
+        const std::vector<uint32_t> artistById = Ranks(
+            artists.size(),
+            [&](uint32_t x, uint32_t y) {
+                const ArtistKey& a = artistKeys[x];
+                const ArtistKey& b = artistKeys[y];
+                if (a.id != b.id) return a.id < b.id;
+                return std::less<const Artist*>()(a.artist, b.artist);
+            },
+            [](uint32_t x, uint32_t y) { return x == y; });
+        artistKeys.clear();
+        artistKeys.shrink_to_fit();
+        // Albums by name, then creation index (order 1); by creation index (orders 0 and 2).
+        const std::vector<uint32_t> albumByName = Ranks(
+            albums.size(),
+            [&](uint32_t x, uint32_t y) {
+                if (albums[x]->sort_key != albums[y]->sort_key) return albums[x]->sort_key < albums[y]->sort_key;
+                return albums[x]->index < albums[y]->index;
+            },
+            [&](uint32_t x, uint32_t y) { return albums[x]->index == albums[y]->index; });
+        const std::vector<uint32_t> albumByIndex = Ranks(
+            albums.size(),
+            [&](uint32_t x, uint32_t y) {
+                if (albums[x]->index != albums[y]->index) return albums[x]->index < albums[y]->index;
+                return std::less<const Album*>()(albums[x], albums[y]);
+            },
+            [&](uint32_t x, uint32_t y) { return albums[x]->index == albums[y]->index; });
+        // Titles by their code page 936 key (orders 0 and 1), and by key, then text (order 2).
+        auto titleLess = [&](uint32_t x, uint32_t y) {
+            if (titleKeys[x] != titleKeys[y]) return titleKeys[x] < titleKeys[y];
+            return titles.Text(x) < titles.Text(y);
+        };
+        const std::vector<uint32_t> titleByKey =
+            Ranks(titles.Count(), titleLess, [&](uint32_t x, uint32_t y) { return titleKeys[x] == titleKeys[y]; });
+        const std::vector<uint32_t> titleByText = Ranks(titles.Count(), titleLess, [&](uint32_t x, uint32_t y) {
+            return titleKeys[x] == titleKeys[y] && titles.Text(x) == titles.Text(y);
+        });
+        titleKeys.clear();
+        titleKeys.shrink_to_fit();
+        const std::vector<uint32_t> extRank = Ranks(
+            exts.Count(), [&](uint32_t x, uint32_t y) { return exts.Text(x) < exts.Text(y); },
+            [&](uint32_t x, uint32_t y) { return exts.Text(x) == exts.Text(y); });
 
-    auto largest = [](const std::vector<uint32_t>& v) -> uint64_t {
-        return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+        auto largest = [](const std::vector<uint32_t>& v) -> uint64_t {
+            return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+        };
+        const uint32_t idBits = BitsFor(n);
+        const uint32_t artistBits = BitsFor(largest(artistByName));
+        const uint32_t albumBits = BitsFor(largest(albumByName));
+        const uint32_t titleBits = BitsFor(largest(titleByText));
+        const uint32_t extBits = BitsFor(largest(extRank));
+        // Each order's keys, most significant first; the song id last makes every key unique, so the sorted
+        // keys give exactly one order.
+        auto makeOrder = [&](int order, auto fieldsOf) {
+            uint32_t total = idBits;
+            for (uint32_t b : fieldsOf(0, true)) total += b;
+            // Too large to pack, or titles whose keys differ: this order is sorted by comparison when asked for.
+            if (total > 64 || (order != 3 && !titleKeysAgree)) return;
+            std::vector<uint64_t> keys(n);
+            for (size_t i = 0; i < n; ++i) {
+                uint64_t k = 0;
+                const auto values = fieldsOf(i, false);
+                const auto widths = fieldsOf(0, true);
+                for (size_t f = 0; f < values.size(); ++f) k = (k << widths[f]) | values[f];
+                keys[i] = (k << idBits) | i;
+            }
+            RadixSort(keys);
+            std::vector<uint32_t>& ids = m_orders[order];
+            ids.resize(n);
+            const uint64_t mask = idBits >= 64 ? ~uint64_t{0} : (uint64_t{1} << idBits) - 1;
+            for (size_t i = 0; i < n; ++i) ids[i] = static_cast<uint32_t>(keys[i] & mask);
+        };
+        using Three = std::array<uint64_t, 3>;
+        makeOrder(0, [&](size_t i, bool widths) {
+            if (widths) return Three{artistBits, albumBits, titleBits};
+            return Three{artistByName[artistOf[i]], albumByIndex[albumOf[i]], titleByKey[titleField.songsOf[i]]};
+        });
+        makeOrder(1, [&](size_t i, bool widths) {
+            if (widths) return Three{albumBits, artistBits, titleBits};
+            return Three{albumByName[albumOf[i]], artistById[artistOf[i]], titleByKey[titleField.songsOf[i]]};
+        });
+        makeOrder(2, [&](size_t i, bool widths) {
+            if (widths) return Three{titleBits, artistBits, albumBits};
+            return Three{titleByText[titleField.songsOf[i]], artistById[artistOf[i]], albumByIndex[albumOf[i]]};
+        });
+        makeOrder(3, [&](size_t i, bool widths) {
+            if (widths) return Three{extBits, 0, 0};
+            return Three{extRank[extField.songsOf[i]], 0, 0};
+        });
     };
-    const uint32_t idBits = BitsFor(n);
-    const uint32_t artistBits = BitsFor(largest(artistByName));
-    const uint32_t albumBits = BitsFor(largest(albumByName));
-    const uint32_t titleBits = BitsFor(largest(titleByText));
-    const uint32_t extBits = BitsFor(largest(extRank));
-    // Each order's keys, most significant first; the song id last makes every key unique, so the sorted
-    // keys give exactly one order.
-    auto makeOrder = [&](int order, auto fieldsOf) {
-        uint32_t total = idBits;
-        for (uint32_t b : fieldsOf(0, true)) total += b;
-        // Too large to pack, or titles whose keys differ: this order is sorted by comparison when asked for.
-        if (total > 64 || (order != 3 && !titleKeysAgree)) return;
-        std::vector<uint64_t> keys(n);
-        for (size_t i = 0; i < n; ++i) {
-            uint64_t k = 0;
-            const auto values = fieldsOf(i, false);
-            const auto widths = fieldsOf(0, true);
-            for (size_t f = 0; f < values.size(); ++f) k = (k << widths[f]) | values[f];
-            keys[i] = (k << idBits) | i;
+    std::exception_ptr ordersFailed;
+    std::thread orderThread;
+    try {
+        orderThread = std::thread([&] {
+            try {
+                makeOrders();
+            } catch (...) {
+                ordersFailed = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        makeOrders();  // no thread to be had: one after the other
+    }
+    struct Joiner {
+        std::thread& thread;
+        ~Joiner() {
+            if (thread.joinable()) thread.join();
         }
-        RadixSort(keys);
-        std::vector<uint32_t>& ids = m_orders[order];
-        ids.resize(n);
-        const uint64_t mask = idBits >= 64 ? ~uint64_t{0} : (uint64_t{1} << idBits) - 1;
-        for (size_t i = 0; i < n; ++i) ids[i] = static_cast<uint32_t>(keys[i] & mask);
-    };
-    using Three = std::array<uint64_t, 3>;
-    makeOrder(0, [&](size_t i, bool widths) {
-        if (widths) return Three{artistBits, albumBits, titleBits};
-        return Three{artistByName[artistOf[i]], albumByIndex[albumOf[i]], titleByKey[titleField.songsOf[i]]};
-    });
-    makeOrder(1, [&](size_t i, bool widths) {
-        if (widths) return Three{albumBits, artistBits, titleBits};
-        return Three{albumByName[albumOf[i]], artistById[artistOf[i]], titleByKey[titleField.songsOf[i]]};
-    });
-    makeOrder(2, [&](size_t i, bool widths) {
-        if (widths) return Three{titleBits, artistBits, albumBits};
-        return Three{titleByText[titleField.songsOf[i]], artistById[artistOf[i]], albumByIndex[albumOf[i]]};
-    });
-    makeOrder(3, [&](size_t i, bool widths) {
-        if (widths) return Three{extBits, 0, 0};
-        return Three{extRank[extField.songsOf[i]], 0, 0};
-    });
+    } joiner{orderThread};
 
     // ---- the entries of each field ----
     PinyinUnits units;
+    std::wstring py;
     auto fill = [&](Field& field, size_t count, auto textOf, auto columnOf, bool pinyin) {
         field.start.reserve(count + 1);
         field.chars.reserve(count);
@@ -387,7 +416,8 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
             for (wchar_t c : text) field.text.push_back(FoldAscii(c));
             field.chars.push_back(CharBits(std::wstring_view(field.text).substr(field.start.back())));
             if (!pinyin) continue;
-            std::wstring py = FoldForSearch(text);
+            py.assign(text);
+            for (wchar_t& c : py) c = FoldForSearch(c);
             const std::wstring_view plain = std::wstring_view(field.text).substr(field.start.back());
             if (py == plain) {
                 field.pyStart.push_back(kSame);
@@ -453,6 +483,8 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
         for (size_t id = 0; id < n; ++id) field.postings[at[field.songsOf[id]]++] = static_cast<uint32_t>(id);
     }
 
+    if (orderThread.joinable()) orderThread.join();
+    if (ordersFailed) std::rethrow_exception(ordersFailed);
     m_songCount = n;
     m_built = true;
 }
@@ -549,9 +581,20 @@ void SearchIndex::AddSongsOf(const Field& field, const std::vector<uint64_t>& en
         }
         return;
     }
+    // Without branches: a term found in many entries makes the branch on each song unpredictable.
     const uint32_t* const entryOf = field.songsOf.data();
-    for (size_t id = 0; id < m_songCount; ++id) {
-        if (TestBit(entries, entryOf[id])) SetBit(*songs, id);
+    const uint64_t* const entryBits = entries.data();
+    uint64_t* const songBits = songs->data();
+    const size_t n = m_songCount;
+    for (size_t w = 0; w * 64 < n; ++w) {
+        const size_t first = w * 64;
+        const size_t last = std::min(n, first + 64);
+        uint64_t word = 0;
+        for (size_t id = first; id < last; ++id) {
+            const uint32_t e = entryOf[id];
+            word |= ((entryBits[e >> 6] >> (e & 63)) & 1) << (id - first);
+        }
+        songBits[w] |= word;
     }
 }
 

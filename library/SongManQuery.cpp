@@ -11,6 +11,7 @@
 // puts one song before another, so does this one, and records with equal names are kept together in a
 // fixed order (artist id, album creation index, song id) instead of being mixed at random.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string>
 
@@ -175,11 +176,14 @@ std::vector<Song*>* SongMan::QueryOfKind(SearchIndex::Kind kind, const std::wstr
         const bool duet = kind == SearchIndex::Kind::designed && (query == L"对唱" || query == L"合唱");
         search_index.Match(kind, SplitTerms(query), duet, &hits);
         result = new std::vector<Song*>();
+        size_t found = 0;
+        for (uint64_t w : hits) found += static_cast<size_t>(std::popcount(w));
+        result->reserve(found);
         auto hit = [&hits](size_t id) { return (hits[id >> 6] >> (id & 63)) & 1; };
         const std::vector<uint32_t>& ids = search_index.Order(order);
         if (ids.size() == sorted->size()) {
             // The prepared ids are the sorted list's songs in the same order: no song record is read.
-            for (size_t i = 0; i < ids.size(); ++i) {
+            for (size_t i = 0; i < ids.size() && result->size() < found; ++i) {
                 if (hit(ids[i])) result->push_back((*sorted)[i]);
             }
         } else {
