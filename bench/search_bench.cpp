@@ -132,7 +132,7 @@ int RunOne(int32_t songs, int32_t artists) {
                 static_cast<double>(sm.search_index.MemoryBytes()) / (1024.0 * 1024.0));
     std::printf("peak memory of the process   %8.1f MiB\n", peak);
 
-    std::lock_guard<std::recursive_mutex> guard(sm.lock);
+    platform::RecursiveMutexLock guard(sm.lock);
     const wchar_t* orders[] = {L"artist", L"album", L"name", L"ext"};
     double firstNow[4], firstToday[4];
     for (int o = 0; o < 4; ++o) {

@@ -65,7 +65,7 @@ protected:
     }
 
     std::vector<std::wstring> Find(const std::wstring& query) {
-        std::lock_guard<std::recursive_mutex> guard(sm_.lock);
+        platform::RecursiveMutexLock guard(sm_.lock);
         std::vector<std::wstring> names;
         for (const Song* s : *sm_.QueryPinyinSongs(query, L"name")) names.push_back(s->name);
         return names;
