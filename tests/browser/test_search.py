@@ -67,7 +67,7 @@ class TypingOnThePhone(JukeboxPageTest):
         self.open()
         expected = self.type_and_wait('yl', 'yl')
         self.assertGreater(len(expected), 0)
-        self.click_and_load(self.b.by_text('#songs td.header', '歌曲'))
+        self.click_and_load(self.b.by_text('#songs .header', '歌曲'))
         self.assertIn('py=yl', self.b.driver.current_url)
         self.assertIn('sortby=name', self.b.driver.current_url)
         self.assertEqual(self.titles(), server_titles(self.box, 'yl', 'name'))
