@@ -9,14 +9,13 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
-#include <unordered_map>
 
 #include "library/PinyinColumns.h"
+#include "library/PinyinPacker.h"
 #include "library/SongMan.h"
 
 using chinese_text::FoldForSearch;
 using chinese_text::PinyinTerm;
-using chinese_text::PinyinUnits;
 
 namespace {
 
@@ -38,13 +37,11 @@ inline uint64_t CharBits(std::wstring_view text) {
 }
 
 // The first letter of a reading (a-z, 0-9) as a bit.
-inline uint64_t InitialBit(char c) { return CharBit(static_cast<wchar_t>(static_cast<unsigned char>(c))); }
+inline uint64_t InitialBit(char c) { return chinese_text::LetterBit(c); }
 
 // The two bits of a letter pair in the 128-bit pair filter.
 inline void PairBits(char a, char b, uint32_t* first, uint32_t* second) {
-    const uint32_t key = static_cast<uint32_t>(static_cast<unsigned char>(a)) * 131u + static_cast<unsigned char>(b);
-    *first = (key * 0x9E3779B1u) >> 25;
-    *second = (key * 0x85EBCA77u) >> 25;
+    chinese_text::PairFilterBits(a, b, first, second);
 }
 
 inline void SetBit(std::vector<uint64_t>& bits, size_t n) { bits[n >> 6] |= uint64_t{1} << (n & 63); }
@@ -128,6 +125,57 @@ private:
     std::vector<Ends> m_ends;
 };
 
+// Numbers for records, in order of first appearance: an open-addressing table of pointers (the walk over
+// the songs asks it once per song whose artist differs from the previous song's).
+class PointerNumbers final {
+public:
+    explicit PointerNumbers(size_t expected) {
+        size_t capacity = 64;
+        while (capacity < expected * 2) capacity <<= 1;
+        m_slots.assign(capacity, {nullptr, 0});
+    }
+
+    uint32_t Add(const void* p, bool* added) {
+        size_t at = Hash(p) & (m_slots.size() - 1);
+        while (m_slots[at].p != nullptr) {
+            if (m_slots[at].p == p) {
+                *added = false;
+                return m_slots[at].n;
+            }
+            at = (at + 1) & (m_slots.size() - 1);
+        }
+        m_slots[at] = {p, m_count};
+        *added = true;
+        const uint32_t n = m_count++;
+        if (static_cast<size_t>(m_count) * 2 > m_slots.size()) Grow();
+        return n;
+    }
+
+private:
+    struct Slot {
+        const void* p;
+        uint32_t n;
+    };
+    static size_t Hash(const void* p) {
+        const uint64_t x = reinterpret_cast<uintptr_t>(p) * 0x9E3779B97F4A7C15ull;
+        return static_cast<size_t>(x >> 20);
+    }
+    void Grow() {
+        std::vector<Slot> old;
+        old.swap(m_slots);
+        m_slots.assign(old.size() * 2, {nullptr, 0});
+        for (const Slot& slot : old) {
+            if (slot.p == nullptr) continue;
+            size_t at = Hash(slot.p) & (m_slots.size() - 1);
+            while (m_slots[at].p != nullptr) at = (at + 1) & (m_slots.size() - 1);
+            m_slots[at] = slot;
+        }
+    }
+
+    std::vector<Slot> m_slots;
+    uint32_t m_count = 0;
+};
+
 // ---- sorting by integer keys -----------------------------------------------------------------------------
 
 // Sorts 64-bit keys, a byte at a time from the lowest; bytes that are the same in every key are skipped.
@@ -180,17 +228,11 @@ void SearchIndex::Clear() {
 void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
     Clear();
     const size_t n = man.songs.size();
-    for (size_t i = 0; i < n; ++i) {
-        const Song* s = man.songs[i];
-        if (s == nullptr || s->artist_ref == nullptr || s->album_ref == nullptr || s->id != static_cast<int32_t>(i)) {
-            return;  // not a catalogue as Reload leaves it: queries scan instead
-        }
-    }
 
     // Numbers for the artists and albums the songs name, in order of first appearance.
-    std::unordered_map<const Artist*, uint32_t> artistNumbers;
+    PointerNumbers artistNumbers(man.artists.size() + 16);
     std::vector<const Artist*> artists;
-    std::unordered_map<const Album*, uint32_t> albumNumbers;
+    PointerNumbers albumNumbers(man.albums.size() + 16);
     std::vector<const Album*> albums;
     std::vector<uint32_t> artistOf(n), albumOf(n);
 
@@ -213,32 +255,40 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
     std::wstring_view lastExt;
     uint32_t lastExtEntry = UINT32_MAX;
     for (size_t i = 0; i < n; ++i) {
-        if (i + 8 < n) {
-            // The records lie scattered over the heap: ask for those a few songs ahead now.
-            const Song* ahead = man.songs[i + 8];
-            __builtin_prefetch(ahead);
-            __builtin_prefetch(reinterpret_cast<const char*>(ahead) + 64);
-            __builtin_prefetch(reinterpret_cast<const char*>(ahead) + 128);
-            __builtin_prefetch(reinterpret_cast<const char*>(ahead) + 192);
+        // The records and their texts lie scattered over the heap: ask for a record sixteen songs ahead,
+        // and for the texts and artist of the one eight ahead, whose record has arrived by now.
+        if (i + 16 < n) {
+            const char* ahead = reinterpret_cast<const char*>(man.songs[i + 16]);
+            for (int line = 0; line < 4; ++line) __builtin_prefetch(ahead + 64 * line);
         }
-        if (i + 4 < n) __builtin_prefetch(man.songs[i + 4]->name.data());
+        if (i + 8 < n && man.songs[i + 8] != nullptr) {
+            const Song* ahead = man.songs[i + 8];
+            __builtin_prefetch(ahead->name.data());
+            __builtin_prefetch(ahead->artist.data());
+            __builtin_prefetch(ahead->sort_key.data());
+            __builtin_prefetch(ahead->artist_ref);
+        }
         const Song* s = man.songs[i];
+        if (s == nullptr || s->artist_ref == nullptr || s->album_ref == nullptr || s->id != static_cast<int32_t>(i)) {
+            Clear();
+            return;  // not a catalogue as Reload leaves it: queries scan instead
+        }
 
         if (s->artist_ref != lastArtist) {
-            auto [it, isNew] = artistNumbers.try_emplace(s->artist_ref, static_cast<uint32_t>(artists.size()));
+            bool isNew = false;
+            lastArtistNumber = artistNumbers.Add(s->artist_ref, &isNew);
             if (isNew) {
                 artists.push_back(s->artist_ref);
                 artistTextOfArtist.push_back(UINT32_MAX);
             }
             lastArtist = s->artist_ref;
-            lastArtistNumber = it->second;
         }
         artistOf[i] = lastArtistNumber;
         if (s->album_ref != lastAlbum) {
-            auto [it, isNew] = albumNumbers.try_emplace(s->album_ref, static_cast<uint32_t>(albums.size()));
+            bool isNew = false;
+            lastAlbumNumber = albumNumbers.Add(s->album_ref, &isNew);
             if (isNew) albums.push_back(s->album_ref);
             lastAlbum = s->album_ref;
-            lastAlbumNumber = it->second;
         }
         albumOf[i] = lastAlbumNumber;
 
@@ -320,16 +370,41 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
                 return std::less<const Album*>()(albums[x], albums[y]);
             },
             [&](uint32_t x, uint32_t y) { return albums[x]->index == albums[y]->index; });
-        // Titles by their code page 936 key (orders 0 and 1), and by key, then text (order 2).
-        auto titleLess = [&](uint32_t x, uint32_t y) {
-            if (titleKeys[x] != titleKeys[y]) return titleKeys[x] < titleKeys[y];
-            return titles.Text(x) < titles.Text(y);
+        // Titles by their code page 936 key (orders 0 and 1), and by key, then text (order 2): one sort
+        // for both. The keys lie scattered over the heap, so the sort compares their first eight bytes,
+        // kept beside each title, and reads the keys only when those are the same.
+        struct PrefixedTitle {
+            uint64_t prefix;  // the key's first eight bytes, most significant first, zeros past its end
+            uint32_t title;
         };
-        const std::vector<uint32_t> titleByKey =
-            Ranks(titles.Count(), titleLess, [&](uint32_t x, uint32_t y) { return titleKeys[x] == titleKeys[y]; });
-        const std::vector<uint32_t> titleByText = Ranks(titles.Count(), titleLess, [&](uint32_t x, uint32_t y) {
-            return titleKeys[x] == titleKeys[y] && titles.Text(x) == titles.Text(y);
+        std::vector<PrefixedTitle> byKey(titles.Count());
+        for (uint32_t t = 0; t < byKey.size(); ++t) {
+            uint64_t prefix = 0;
+            const std::string_view key = titleKeys[t];
+            for (size_t k = 0; k < 8; ++k) {
+                prefix = (prefix << 8) | (k < key.size() ? static_cast<unsigned char>(key[k]) : 0u);
+            }
+            byKey[t] = {prefix, t};
+        }
+        std::sort(byKey.begin(), byKey.end(), [&](const PrefixedTitle& x, const PrefixedTitle& y) {
+            if (x.prefix != y.prefix) return x.prefix < y.prefix;
+            if (titleKeys[x.title] != titleKeys[y.title]) return titleKeys[x.title] < titleKeys[y.title];
+            return titles.Text(x.title) < titles.Text(y.title);
         });
+        std::vector<uint32_t> titleByKey(byKey.size()), titleByText(byKey.size());
+        uint32_t keyRank = 0, textRank = 0;
+        for (size_t k = 0; k < byKey.size(); ++k) {
+            if (k > 0) {
+                const uint32_t x = byKey[k - 1].title, y = byKey[k].title;
+                const bool sameKey = byKey[k - 1].prefix == byKey[k].prefix && titleKeys[x] == titleKeys[y];
+                if (!sameKey) ++keyRank;
+                if (!sameKey || titles.Text(x) != titles.Text(y)) ++textRank;
+            }
+            titleByKey[byKey[k].title] = keyRank;
+            titleByText[byKey[k].title] = textRank;
+        }
+        byKey.clear();
+        byKey.shrink_to_fit();
         titleKeys.clear();
         titleKeys.shrink_to_fit();
         const std::vector<uint32_t> extRank = Ranks(
@@ -404,7 +479,7 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
     } joiner{orderThread};
 
     // ---- the entries of each field ----
-    PinyinUnits units;
+    chinese_text::PinyinPacker packer;
     std::wstring py;
     auto fill = [&](Field& field, size_t count, auto textOf, auto columnOf, bool pinyin) {
         field.start.reserve(count + 1);
@@ -427,35 +502,12 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
                 field.pyText.append(py);
                 field.pyChars.push_back(CharBits(py));
             }
-            units.Assign(py, columnOf(e));
-            units.AppendPacked(&field.packed);
+            const chinese_text::PinyinSignature sig = packer.Pack(py, columnOf(e), &field.packed);
             field.packedEnd.push_back(static_cast<uint32_t>(field.packed.size()));
-            uint64_t initials = 0, letters = 0, pairs0 = 0, pairs1 = 0;
-            auto addPair = [&](char a, char b) {
-                uint32_t x, y;
-                PairBits(a, b, &x, &y);
-                (x < 64 ? pairs0 : pairs1) |= uint64_t{1} << (x & 63);
-                (y < 64 ? pairs0 : pairs1) |= uint64_t{1} << (y & 63);
-            };
-            for (size_t u = 0; u < units.Count(); ++u) {
-                for (size_t k = 0; k < units.ReadingCount(u); ++k) {
-                    const std::string_view r = units.Reading(u, k);
-                    if (r.empty()) continue;
-                    initials |= InitialBit(r[0]);
-                    for (char c : r) letters |= InitialBit(c);
-                    if (r.size() >= 2) addPair(r[0], r[1]);
-                    if (u + 1 < units.Count()) {
-                        for (size_t j = 0; j < units.ReadingCount(u + 1); ++j) {
-                            const std::string_view next = units.Reading(u + 1, j);
-                            if (!next.empty()) addPair(r[0], next[0]);
-                        }
-                    }
-                }
-            }
-            field.initials.push_back(initials);
-            field.letters.push_back(letters);
-            field.pairs[0].push_back(pairs0);
-            field.pairs[1].push_back(pairs1);
+            field.initials.push_back(sig.initials);
+            field.letters.push_back(sig.letters);
+            field.pairs[0].push_back(sig.pairs[0]);
+            field.pairs[1].push_back(sig.pairs[1]);
         }
         field.start.push_back(static_cast<uint32_t>(field.text.size()));
     };
