@@ -178,22 +178,35 @@ private:
 
 // ---- sorting by integer keys -----------------------------------------------------------------------------
 
-// Sorts 64-bit keys, a byte at a time from the lowest; bytes that are the same in every key are skipped.
-void RadixSort(std::vector<uint64_t>& keys) {
+// Sorts 64-bit keys by their bits from `low` up, eleven bits at a time from the lowest; a digit that is the
+// same in every key is skipped. Stable: keys whose bits from `low` up are the same keep their order, so
+// keys made with an ascending number in the bits below `low` come out as a full sort would give them.
+void RadixSort(std::vector<uint64_t>& keys, uint32_t low) {
+    constexpr uint32_t kDigitBits = 11;
+    constexpr size_t kDigits = size_t{1} << kDigitBits;
     std::vector<uint64_t> other(keys.size());
-    for (int shift = 0; shift < 64; shift += 8) {
-        size_t counts[256] = {};
-        for (uint64_t k : keys) ++counts[(k >> shift) & 0xFF];
-        if (std::find(std::begin(counts), std::end(counts), keys.size()) != std::end(counts)) continue;
+    std::vector<size_t> counts(kDigits);
+    for (uint32_t shift = low; shift < 64; shift += kDigitBits) {
+        std::fill(counts.begin(), counts.end(), 0);
+        for (uint64_t k : keys) ++counts[(k >> shift) & (kDigits - 1)];
+        if (std::find(counts.begin(), counts.end(), keys.size()) != counts.end()) continue;
         size_t at = 0;
         for (size_t& c : counts) {
             const size_t n = c;
             c = at;
             at += n;
         }
-        for (uint64_t k : keys) other[counts[(k >> shift) & 0xFF]++] = k;
+        for (uint64_t k : keys) other[counts[(k >> shift) & (kDigits - 1)]++] = k;
         keys.swap(other);
     }
+}
+
+// A sort key's first eight bytes as a number, most significant first, zeros past its end: comparing two
+// of these orders keys as comparing the keys does, except that equal numbers leave the order open.
+uint64_t KeyPrefix(std::string_view key) {
+    uint64_t prefix = 0;
+    for (size_t k = 0; k < 8; ++k) prefix = (prefix << 8) | (k < key.size() ? static_cast<unsigned char>(key[k]) : 0u);
+    return prefix;
 }
 
 uint32_t BitsFor(uint64_t largest) { return static_cast<uint32_t>(std::bit_width(largest)); }
@@ -326,19 +339,22 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
     auto makeOrders = [&] {
         // ---- the orders ----
         // Artists by name, then id, then record (order 0); by id, then record (orders 1 and 2).
+        // The names' keys lie scattered over the heap: their first bytes are compared first, kept here.
         struct ArtistKey {
+            uint64_t prefix;
             std::string_view key;
             int32_t id;
             const Artist* artist;
         };
         std::vector<ArtistKey> artistKeys;
         artistKeys.reserve(artists.size());
-        for (const Artist* a : artists) artistKeys.push_back({a->sort_key, a->id, a});
+        for (const Artist* a : artists) artistKeys.push_back({KeyPrefix(a->sort_key), a->sort_key, a->id, a});
         const std::vector<uint32_t> artistByName = Ranks(
             artists.size(),
             [&](uint32_t x, uint32_t y) {
                 const ArtistKey& a = artistKeys[x];
                 const ArtistKey& b = artistKeys[y];
+                if (a.prefix != b.prefix) return a.prefix < b.prefix;
                 if (a.key != b.key) return a.key < b.key;
                 if (a.id != b.id) return a.id < b.id;
                 return std::less<const Artist*>()(a.artist, b.artist);
@@ -379,12 +395,7 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
         };
         std::vector<PrefixedTitle> byKey(titles.Count());
         for (uint32_t t = 0; t < byKey.size(); ++t) {
-            uint64_t prefix = 0;
-            const std::string_view key = titleKeys[t];
-            for (size_t k = 0; k < 8; ++k) {
-                prefix = (prefix << 8) | (k < key.size() ? static_cast<unsigned char>(key[k]) : 0u);
-            }
-            byKey[t] = {prefix, t};
+            byKey[t] = {KeyPrefix(titleKeys[t]), t};
         }
         std::sort(byKey.begin(), byKey.end(), [&](const PrefixedTitle& x, const PrefixedTitle& y) {
             if (x.prefix != y.prefix) return x.prefix < y.prefix;
@@ -434,7 +445,7 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
                 for (size_t f = 0; f < values.size(); ++f) k = (k << widths[f]) | values[f];
                 keys[i] = (k << idBits) | i;
             }
-            RadixSort(keys);
+            RadixSort(keys, idBits);  // the ids below are ascending already
             std::vector<uint32_t>& ids = m_orders[order];
             ids.resize(n);
             const uint64_t mask = idBits >= 64 ? ~uint64_t{0} : (uint64_t{1} << idBits) - 1;
@@ -539,6 +550,32 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
     if (ordersFailed) std::rethrow_exception(ordersFailed);
     m_songCount = n;
     m_built = true;
+}
+
+bool SearchIndex::EntryMatches(Kind kind, const Field& field, size_t e, const std::wstring& term, uint64_t want,
+                               const PinyinTerm* pinyin) const {
+    const size_t length = field.start[e + 1] - field.start[e];
+    if (kind == Kind::designed) {
+        return (field.chars[e] & want) == want &&
+               std::wstring_view(field.text.data() + field.start[e], length).find(term) != std::wstring_view::npos;
+    }
+    if ((field.pyChars[e] & want) == want) {
+        const std::wstring_view text = field.pyStart[e] == kSame
+                                           ? std::wstring_view(field.text.data() + field.start[e], length)
+                                           : std::wstring_view(field.pyText.data() + field.pyStart[e], length);
+        if (text.find(term) != std::wstring_view::npos) return true;
+    }
+    if (pinyin == nullptr) return false;
+    const std::string& letters = pinyin->Text();
+    if (letters.size() == 1) return (field.initials[e] & InitialBit(letters[0])) != 0;
+    // The same two bit tests as MatchTerm's before the units are read.
+    uint64_t termLetters = 0;
+    for (char c : letters) termLetters |= InitialBit(c);
+    if ((field.letters[e] & termLetters) != termLetters) return false;
+    uint32_t x, y;
+    PairBits(letters[0], letters[1], &x, &y);
+    if (!((field.pairs[x >> 6][e] >> (x & 63)) & 1) || !((field.pairs[y >> 6][e] >> (y & 63)) & 1)) return false;
+    return pinyin->Matches(field.Packed(e));
 }
 
 size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring& term,
@@ -664,10 +701,48 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
         for (wchar_t& c : f) c = kind == Kind::designed ? FoldAscii(c) : FoldForSearch(c);
         if (std::find(folded.begin(), folded.end(), f) == folded.end()) folded.push_back(std::move(f));
     }
+    // The longest term first: it is likely to leave the fewest songs for the others.
+    std::stable_sort(folded.begin(), folded.end(),
+                     [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
     const int fieldCount = kind == Kind::designed ? 4 : 3;
     std::vector<uint64_t> entryHits;
     std::vector<uint64_t> termHits;
-    for (const std::wstring& term : folded) {
+    std::vector<uint8_t> known[4];  // per entry: 0 not looked at yet, 1 matches, 2 does not
+    for (size_t t = 0; t < folded.size(); ++t) {
+        const std::wstring& term = folded[t];
+        if (t > 0) {
+            size_t left = 0;
+            for (uint64_t w : *hits) left += static_cast<size_t>(std::popcount(w));
+            if (left <= n / 8) {
+                // Few songs are left: look at their own entries only, each entry once.
+                const uint64_t want = CharBits(term);
+                PinyinTerm pinyin;
+                const bool byPinyin = kind == Kind::pinyin && pinyin.Prepare(term);
+                for (int f = 0; f < fieldCount; ++f) known[f].assign(m_fields[f].Count(), 0);
+                bool any = false;
+                for (size_t w = 0; w < words; ++w) {
+                    uint64_t bits = (*hits)[w];
+                    while (bits != 0) {
+                        const size_t id = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+                        bits &= bits - 1;
+                        bool match = false;
+                        for (int f = 0; f < fieldCount && !match; ++f) {
+                            const Field& field = m_fields[f];
+                            const uint32_t e = field.songsOf[id];
+                            uint8_t& state = known[f][e];
+                            if (state == 0) {
+                                state = EntryMatches(kind, field, e, term, want, byPinyin ? &pinyin : nullptr) ? 1 : 2;
+                            }
+                            match = state == 1;
+                        }
+                        if (match) any = true;
+                        else (*hits)[w] &= ~(uint64_t{1} << (id & 63));
+                    }
+                }
+                if (!any) break;  // no song is left for the other terms to keep
+                continue;
+            }
+        }
         termHits.assign(words, 0);
         bool everything = false;
         bool any = false;

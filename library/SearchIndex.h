@@ -88,6 +88,10 @@ private:
     };
     static constexpr uint32_t kSame = UINT32_MAX;
 
+    // Whether `term` (folded for `kind`, with CharBits `want`) matches entry `e` of `field`; `pinyin`: the
+    // term prepared for pinyin matching, or null when it cannot match by pinyin (or kind is designed).
+    bool EntryMatches(Kind kind, const Field& field, size_t e, const std::wstring& term, uint64_t want,
+                      const chinese_text::PinyinTerm* pinyin) const;
     // Sets the bit of every entry of `field` that `term` (folded for `kind`) matches; returns how many.
     size_t MatchTerm(Kind kind, const Field& field, const std::wstring& term, std::vector<uint64_t>* entries) const;
     // Sets in `songs` the bit of every song whose entry of `field` has its bit set in `entries`.
