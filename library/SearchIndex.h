@@ -16,9 +16,10 @@
 // `pinyin`: a term matches the title, artist text or album name by its text folded (letter case,
 // fullwidth forms, traditional to simplified) or by pinyin (ChineseText.h).
 //
-// Threads: Build runs on the thread running Reload, under SongMan::lock; it makes the song orders on a
-// helper thread of its own meanwhile and joins it before it returns (the helper touches only what Build
-// hands it). Match and the orders are read by queries, also under that lock. The object has no lock of
+// Threads: Build runs on the thread running Reload, under SongMan::lock. It uses helper threads of its own,
+// one at a time, each joined before Build goes on or returns: one walks the songs for the artist, album
+// and extension fields while the calling thread walks them for the titles, and then one makes the song
+// orders while the calling thread makes the entries. Each side writes only its own fields and locals. Match and the orders are read by queries, also under that lock. The object has no lock of
 // its own.
 #pragma once
 
