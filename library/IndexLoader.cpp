@@ -145,6 +145,8 @@ constexpr size_t kArtistLookahead = 8;
 bool SongMan::Reload() {
     platform::RecursiveMutexLock guard(lock);
     ++generation;
+    // The index of the catalogue being replaced may still be in the making: it reads the records.
+    AdoptSearchIndex(true);
 
     // Plain pointers into the records go first, then the owners. The player is not told: what it plays
     // goes on playing, but current_song must not outlive the song it names.
@@ -188,9 +190,8 @@ bool SongMan::Reload() {
         reservedFor.store(indexBytes);
     }
     const bool loaded = LoadIndex(dir);
-    // The searches and the song orders read the index, made here once the catalogue is complete.
-    search_index.Build(*this, pinyin_columns);
-    pinyin_columns.Clear();
+    // The searches and the song orders read the index, made from here on by a helper thread.
+    StartSearchIndex();
 
     // Songs of the old catalogue that the new one did not need. Taken slots are null, so once these are
     // deleted the list can drop its pointers without deleting anything and keep its buffer for next time.

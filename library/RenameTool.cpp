@@ -240,6 +240,11 @@ std::wstring SongMan::RenameFolder(const std::wstring& folder, const std::wstrin
 }
 
 void SongMan::RenameAlbum(int32_t index, const std::wstring& type) {
+    {
+        // Renaming changes album records, which the search index builder may still be reading.
+        platform::RecursiveMutexLock guard(lock);
+        AdoptSearchIndex(true);
+    }
     if (rename_log_path.empty()) rename_log_path = MakeRenameLogPath();
     RenameLog log(rename_log_path);
     if (index >= 0) {

@@ -16,11 +16,14 @@
 // `pinyin`: a term matches the title, artist text or album name by its text folded (letter case,
 // fullwidth forms, traditional to simplified) or by pinyin (ChineseText.h).
 //
-// Threads: Build runs on the thread running Reload, under SongMan::lock. It uses helper threads of its own,
+// Threads: Build runs on SongMan's index builder thread, which Reload starts once the catalogue is loaded,
+// into an object of its own; a query under SongMan::lock then takes the finished object over. It reads
+// the records without the lock: nothing changes them until the next Reload (or the rename tool), and both
+// wait for the builder first. Build uses helper threads of its own,
 // one at a time, each joined before Build goes on or returns: one walks the songs for the artist, album
 // and extension fields while the calling thread walks them for the titles, and then one makes the song
-// orders while the calling thread makes the entries. Each side writes only its own fields and locals. Match and the orders are read by queries, also under that lock. The object has no lock of
-// its own.
+// orders while the calling thread makes the entries. Each side writes only its own fields and locals.
+// Match and the orders are read by queries under SongMan::lock. The object has no lock of its own.
 #pragma once
 
 #include <cstddef>
@@ -42,6 +45,8 @@ public:
     SearchIndex() = default;
     SearchIndex(const SearchIndex&) = delete;
     SearchIndex& operator=(const SearchIndex&) = delete;
+    SearchIndex(SearchIndex&&) = default;
+    SearchIndex& operator=(SearchIndex&&) = default;  // a finished index handed over by its builder
 
     // Makes everything for the catalogue of `man` as Reload left it (songs, their artists and albums).
     // `columns`: the index files' pinyin columns.

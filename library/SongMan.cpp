@@ -4,6 +4,7 @@
 #include "core/Settings.h"
 #include "core/Text.h"
 #include "library/CatalogueMemory.h"
+#include "platform/Thread.h"
 #include "protocol/SettingKeys.h"
 
 SongMan::SongMan() : nutl::FileEnumerater<std::wstring>(), artist_query_cache(1), song_query_cache(1) {
@@ -16,11 +17,44 @@ SongMan::SongMan() : nutl::FileEnumerater<std::wstring>(), artist_query_cache(1)
 SongMan::~SongMan() {
     // Plain pointers first, then the owners (which the member destructors empty).
     platform::RecursiveMutexLock guard(lock);
+    AdoptSearchIndex(true);  // the index builder reads the records
     queue.clear();
     current_song = nullptr;
     song_query_cache.Clear();
     artist_query_cache.Clear();
     sorted_song_lists.clear();
+}
+
+void SongMan::StartSearchIndex() {
+    auto columns = std::make_shared<PinyinColumns>(std::move(pinyin_columns));
+    pinyin_columns.Clear();
+    index_builder = platform::StartHelperThread("sinjo-index", [this, columns] {
+        auto index = std::make_unique<SearchIndex>();
+        index->Build(*this, *columns);
+        platform::MutexLock done(index_mutex);
+        built_index = std::move(index);
+    });
+}
+
+bool SongMan::AdoptSearchIndex(bool wait) {
+    if (index_builder.joinable()) {
+        bool done;
+        {
+            platform::MutexLock check(index_mutex);
+            done = built_index != nullptr;
+        }
+        if (!done && !wait) return false;
+        index_builder.join();
+        std::unique_ptr<SearchIndex> index;
+        {
+            platform::MutexLock take(index_mutex);
+            index = std::move(built_index);
+        }
+        // A song list the scan sorted before the index came is already in the index's order: every
+        // order ends in the song id, so there are no equal keys to come out otherwise.
+        if (index) search_index = std::move(*index);
+    }
+    return search_index.Covers(songs.size());
 }
 
 int32_t SongMan::GetAlbumCount() const { return static_cast<int32_t>(albums.size()); }

@@ -23,8 +23,10 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "library/FileEnumerater.h"
@@ -105,7 +107,7 @@ public:
     // song_query_cache: never free it, never read it after releasing `lock`.
     std::vector<Song*>* QuerySongs(const std::wstring& query, const std::wstring& sort_name);
     // A new list (caller owns it) of the songs of `base` that match `query`, in base order. A plain scan:
-    // QuerySongs gives the same answers from search_index once a Reload has made it.
+    // QuerySongs gives the same answers from search_index once the index of the catalogue is made.
     std::vector<Song*>* FilterSongs(const std::wstring& query, const std::vector<Song*>& base);
     // The pinyin search ("py" on the web pages): like QuerySongs, but a term matches a song's title,
     // artist text or album name by its text with letter case, fullwidth forms and traditional characters
@@ -198,10 +200,24 @@ public:
     std::vector<uint32_t> search_offsets;
 
     // What QuerySongs and QueryPinyinSongs read instead of scanning: the prepared song orders and the
-    // distinct texts of every field. Reload empties it and makes it anew once the catalogue is loaded;
-    // pinyin_columns holds the index files' pinyin columns until then. Guarded by `lock`.
+    // distinct texts of every field. Reload empties it and, once the catalogue is loaded, starts
+    // index_builder, which makes the new index from the records while Reload returns and requests come
+    // (the records do not change between Reloads; the rename tool, which changes albums, first waits for
+    // the builder). The builder leaves its index in built_index; a query under `lock` adopts it into
+    // search_index (AdoptSearchIndex), and until then searches scan, with the same answers.
+    // pinyin_columns holds the index files' pinyin columns until the builder takes them. search_index,
+    // pinyin_columns and index_builder (started and joined only under `lock`) are guarded by `lock`;
+    // built_index by index_mutex, which is never held while waiting for anything else.
     SearchIndex search_index;
     PinyinColumns pinyin_columns;
+    std::thread index_builder;
+    platform::Mutex index_mutex;
+    std::unique_ptr<SearchIndex> built_index GUARDED_BY(index_mutex);
+    // Under `lock`: takes the builder's index if it is done (or, with `wait`, once it is done). True when
+    // search_index covers the catalogue afterwards.
+    bool AdoptSearchIndex(bool wait);
+    // End of Reload, under `lock`: starts index_builder on the loaded catalogue.
+    void StartSearchIndex();
 
     // Reload keeps the song records of the catalogue it replaces and the loader refills them in load order
     // (NewSong), instead of freeing ~100,000 records with their strings and allocating them all again,

@@ -150,7 +150,9 @@ std::vector<Song*>* SongMan::QueryOfKind(SearchIndex::Kind kind, const std::wstr
         query + L"|" + std::to_wstring(order) + (kind == SearchIndex::Kind::designed ? L"|0" : L"|1");
     if (std::vector<Song*>* cached = song_query_cache.Find(key)) return cached;
 
-    const bool indexed = search_index.Covers(songs.size());
+    // Until the index of this catalogue is made, the designed search scans (same answers, more time); the
+    // pinyin search waits for it, as only the index knows the index files' pinyin columns.
+    const bool indexed = AdoptSearchIndex(kind == SearchIndex::Kind::pinyin);
     if (sorted_song_lists.size() < 4) sorted_song_lists.resize(4, nullptr);
     std::vector<Song*>*& sorted = sorted_song_lists[static_cast<size_t>(order)];
     if (sorted == nullptr) {
