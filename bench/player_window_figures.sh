@@ -22,18 +22,19 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/home" "$work/index" "$work/mtv" "$work/bin"
 cp "$bin/Sinjo" "$work/bin/" && cp -r "$bin/html" "$work/bin/"
 
-# One song per format of the demo collection (the first file of each extension), and a red clip.
+# One song per format of the demo collection, its index folder and its user folder (the first file of each
+# extension), and a red clip.
 n=0
 printf 'id,name,py,category,region\r\n1,Bench,b,1,1\r\n' > "$work/index/singer.csv"
 printf 'no,title,a,b,artist,c,d,e,f,channel,g,h,i,path\r\n' > "$work/index/Songs.csv"
 : > "$work/formats.txt"
 while IFS= read -r ext; do
-  file=$(find "$root/demo/mtv" -type f -iname "*.$ext" | sort | head -n1)
+  file=$(find "$root/demo/mtv" "$root/demo/user" -type f -iname "*.$ext" | sort | head -n1)
   cp "$file" "$work/mtv/song$n.$ext"
   printf '%d,S%d,x,x,1,x,x,x,x,1,x,x,x,\\mtv\\song%d.%s\r\n' "$n" "$n" "$n" "$ext" >> "$work/index/Songs.csv"
   echo "$n $ext" >> "$work/formats.txt"
   n=$((n + 1))
-done < <(find "$root/demo/mtv" -type f | sed 's/.*\.//' | tr 'A-Z' 'a-z' | sort -u)
+done < <(find "$root/demo/mtv" "$root/demo/user" -type f | sed 's/.*\.//' | tr 'A-Z' 'a-z' | sort -u)
 gst-launch-1.0 -q -e \
   videotestsrc pattern=solid-color foreground-color=0xffff0000 num-buffers=100 ! \
   video/x-raw,width=320,height=240,framerate=25/1 ! avenc_mpeg4 ! avimux name=m ! filesink location="$work/mtv/red.avi" \
