@@ -46,6 +46,8 @@ void ShowAboutBox(GtkWindow* parent, const AboutBoxText& text) {
                                                     "OK", GTK_RESPONSE_OK, nullptr);
     gtk_widget_set_name(dialog, "about-box");
     gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
+    // Wide enough that a window manager's title bar shows the whole title, not "About... jobox".
+    gtk_widget_set_size_request(dialog, 320, -1);
     gtk_window_set_position(GTK_WINDOW(dialog), parent != nullptr ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
 
     GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 16);
