@@ -141,26 +141,9 @@ const HostServices g_services = {sizeof(HostServices), &ShowGtkMessageBox, &g_vi
 // --- the frame -------------------------------------------------------------------------------------
 
 // The frame's side of one page: a dirty page enables Apply.
-class FrameSite final : public IPropertyPageSite {
+class FrameSite final : public SingleInterfaceObject<IPropertyPageSite, IID_IPropertyPageSite> {
 public:
     explicit FrameSite(GtkWidget* apply) : m_apply(apply) { g_object_ref(m_apply); }
-
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IPropertyPageSite) {
-            *object = static_cast<IPropertyPageSite*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override {
-        const ULONG left = --m_refs;
-        if (left == 0) delete this;
-        return left;
-    }
 
     HRESULT OnStatusChange(DWORD flags) override {
         if ((flags & PROPPAGESTATUS_DIRTY) != 0) gtk_widget_set_sensitive(m_apply, TRUE);
@@ -178,9 +161,8 @@ public:
     HRESULT TranslateAccelerator(MSG*) override { return S_FALSE; }
 
 private:
-    ~FrameSite() { g_object_unref(m_apply); }
+    ~FrameSite() override { g_object_unref(m_apply); }
 
-    std::atomic<ULONG> m_refs{1};
     GtkWidget* const m_apply;  // one reference of ours
 };
 
