@@ -22,12 +22,12 @@ PlayerWindow::~PlayerWindow() {
 
 void RegisterPlayerWindowFactory(PlayerWindowFactory factory) { g_factory = factory; }
 
-std::unique_ptr<PlayerWindow> CreatePlayerWindow(const PlayerWindowSpec& spec) {
-    if (g_factory == nullptr || spec.handle == nullptr || IsHeadless()) return nullptr;
-    std::unique_ptr<PlayerWindow> window = g_factory(spec);
+std::unique_ptr<PlayerWindow> CreatePlayerWindow(const PlayerWindowSetup& setup) {
+    if (g_factory == nullptr || setup.handle == nullptr || IsHeadless()) return nullptr;
+    std::unique_ptr<PlayerWindow> window = g_factory(setup);
     if (window == nullptr) return nullptr;
-    window->m_handle = spec.handle;
-    Live()[spec.handle] = window.get();
+    window->m_handle = setup.handle;
+    Live()[setup.handle] = window.get();
     return window;
 }
 

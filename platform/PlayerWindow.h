@@ -49,11 +49,11 @@ public:
     HWND Handle() const { return m_handle; }
 
 private:
-    friend std::unique_ptr<PlayerWindow> CreatePlayerWindow(const struct PlayerWindowSpec&);
+    friend std::unique_ptr<PlayerWindow> CreatePlayerWindow(const struct PlayerWindowSetup&);
     HWND m_handle = nullptr;
 };
 
-struct PlayerWindowSpec {
+struct PlayerWindowSetup {
     HWND handle = nullptr;  // the handle the window shows
     HWND owner = nullptr;   // the window it belongs to: kept above it and destroyed with it; may be null
     std::wstring title;
@@ -61,13 +61,13 @@ struct PlayerWindowSpec {
     int height = 0;
 };
 
-using PlayerWindowFactory = std::unique_ptr<PlayerWindow> (*)(const PlayerWindowSpec& spec);
+using PlayerWindowFactory = std::unique_ptr<PlayerWindow> (*)(const PlayerWindowSetup& setup);
 
 // Called by a desktop library once its toolkit runs; null removes the factory.
 void RegisterPlayerWindowFactory(PlayerWindowFactory factory);
-// The window for spec.handle, not yet shown; null when there is no desktop. While it lives,
-// PlayerWindowOf(spec.handle) finds it.
-std::unique_ptr<PlayerWindow> CreatePlayerWindow(const PlayerWindowSpec& spec);
+// The window for setup.handle, not yet shown; null when there is no desktop. While it lives,
+// PlayerWindowOf(setup.handle) finds it.
+std::unique_ptr<PlayerWindow> CreatePlayerWindow(const PlayerWindowSetup& setup);
 // The live player window showing `handle`, or null.
 PlayerWindow* PlayerWindowOf(HWND handle);
 

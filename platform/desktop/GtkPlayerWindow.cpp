@@ -59,13 +59,13 @@ void ApplyCss() {
 
 class GtkPlayerWindow final : public PlayerWindow {
 public:
-    explicit GtkPlayerWindow(const PlayerWindowSpec& spec) : m_owner(spec.owner) {
+    explicit GtkPlayerWindow(const PlayerWindowSetup& setup) : m_owner(setup.owner) {
         ApplyCss();
         m_window = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
         gtk_widget_set_name(GTK_WIDGET(m_window), kNamePlayerWindow);
         gtk_window_set_role(m_window, kNamePlayerWindow);  // how other programs (and tests) tell it apart
-        gtk_window_set_title(m_window, ToUtf8(spec.title).c_str());
-        gtk_window_set_default_size(m_window, spec.width > 0 ? spec.width : 640, spec.height > 0 ? spec.height : 480);
+        gtk_window_set_title(m_window, ToUtf8(setup.title).c_str());
+        gtk_window_set_default_size(m_window, setup.width > 0 ? setup.width : 640, setup.height > 0 ? setup.height : 480);
         gtk_window_set_keep_above(m_window, FALSE);
         gtk_widget_add_events(GTK_WIDGET(m_window), GDK_POINTER_MOTION_MASK);
         g_signal_connect(m_window, "delete-event", G_CALLBACK(&OnDeleteEvent), this);
@@ -89,7 +89,7 @@ public:
         gtk_box_pack_start(GTK_BOX(m_box), m_bar, FALSE, FALSE, 0);
         gtk_container_add(GTK_CONTAINER(m_window), m_box);
         gtk_widget_show_all(m_box);
-        SetNativeWindow(spec.handle, m_window);
+        SetNativeWindow(setup.handle, m_window);
     }
 
     ~GtkPlayerWindow() override {
@@ -463,9 +463,9 @@ private:
     int m_lastHeight = -1;
 };
 
-std::unique_ptr<PlayerWindow> MakeGtkPlayerWindow(const PlayerWindowSpec& spec) {
+std::unique_ptr<PlayerWindow> MakeGtkPlayerWindow(const PlayerWindowSetup& setup) {
     if (!DesktopRunning()) return nullptr;
-    return std::make_unique<GtkPlayerWindow>(spec);
+    return std::make_unique<GtkPlayerWindow>(setup);
 }
 
 }  // namespace
