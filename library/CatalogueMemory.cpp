@@ -45,4 +45,6 @@ size_t ReserveHeap(size_t bytes) {
     return platform::HeapFreeBytes();
 }
 
+void ReturnFreeMemory() { platform::ReturnFreeHeapPages(); }
+
 }  // namespace catalogue_memory

@@ -130,8 +130,7 @@ void PrefetchReusableSongs(const SongMan& man, size_t distance) {
         const Song* song = list[near];
         __builtin_prefetch(song->artist.data(), 1);
         __builtin_prefetch(song->name.data(), 1);
-        __builtin_prefetch(song->path.data(), 1);
-        __builtin_prefetch(song->sort_key.data(), 1);
+        __builtin_prefetch(song->path.bytes().data(), 1);
     }
 }
 
@@ -208,9 +207,17 @@ Song* SongMan::NewSong() {
     if (reusable_songs_next < reusable_songs.size()) {
         Song* song = reusable_songs[reusable_songs_next];
         reusable_songs[reusable_songs_next++] = nullptr;
-        // Assigning a blank record resets every field; the strings keep their buffers (an empty string
-        // moved in is copied into the existing buffer), so refilling them seldom allocates.
-        *song = Song();
+        // Blank, as a new record is, but each text keeps a buffer it holds alone: the loader's assignments
+        // refill those in place, so a reload of a similar catalogue seldom allocates.
+        song->artist_ref = nullptr;
+        song->album_ref = nullptr;
+        song->id = 0;
+        song->audio_type = 0;
+        song->artist.Blank();
+        song->name.Blank();
+        song->path.Blank();
+        song->full_path.Blank();
+        song->ext.Blank();
         return song;
     }
     return new Song;
@@ -255,6 +262,7 @@ bool SongMan::LoadArtists(const std::wstring& file) {
     std::vector<Pending> pending;
     std::string columns;
     FieldBatch names(256, 1000);
+    std::vector<Artist*> made;  // the artists of this file, in line order, for the two maps
     auto flush = [&] {
         if (pending.empty()) return;
         names.Convert();
@@ -268,8 +276,7 @@ bool SongMan::LoadArtists(const std::wstring& file) {
             SetSortKey(&artist->sort_key, name, names.Bytes(k));
             if (artist->id > max_artist_id) max_artist_id = artist->id;
             artists.push_back(artist);
-            artists_by_name[artist->name] = artist;
-            artists_by_id[artist->id] = artist;
+            made.push_back(artist);
             const uint32_t columnBegin = k == 0 ? 0 : pending[k - 1].column_end;
             pinyin_columns.SetArtist(artist, std::string_view(columns).substr(columnBegin, pending[k].column_end - columnBegin));
         }
@@ -290,7 +297,58 @@ bool SongMan::LoadArtists(const std::wstring& file) {
         if (names.Full()) flush();
     });
     flush();
+    EnterArtists(made);
     return true;
+}
+
+void SongMan::EnterArtists(const std::vector<Artist*>& made) {
+    // By id: index files list their artists by ascending id, so each goes in at the end of the tree
+    // without a search; an id out of order is entered the usual way. A later line wins a shared id.
+    for (Artist* artist : made) {
+        if (artists_by_id.empty() || artists_by_id.rbegin()->first < artist->id) {
+            artists_by_id.emplace_hint(artists_by_id.end(), artist->id, artist);
+        } else {
+            artists_by_id[artist->id] = artist;
+        }
+    }
+    // By name: entered in name order, each at the end of the tree, instead of searching a tree of
+    // scattered nodes once per artist. The sort is stable, so of the lines sharing a name the last one
+    // comes last and wins, as it would entered one by one. Names compare by their first two characters,
+    // kept beside each artist, before their texts are read.
+    struct Named {
+        uint64_t prefix;
+        const Artist* artist;
+        size_t line;
+    };
+    std::vector<Named> byName(made.size());
+    for (size_t i = 0; i < made.size(); ++i) {
+        const std::wstring_view name = made[i]->name;
+        // Each character as 32 unsigned bits, as std::wstring compares them (wchar_t is compared through
+        // char_traits<wchar_t>, which uses wchar_t's own order); the characters past the end as 0.
+        auto unit = [&](size_t k) -> uint64_t {
+            return k < name.size() ? static_cast<uint32_t>(static_cast<int64_t>(name[k]) - INT32_MIN) : 0u;
+        };
+        byName[i] = {(unit(0) << 32) | unit(1), made[i], i};
+    }
+    std::sort(byName.begin(), byName.end(), [](const Named& a, const Named& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        const int c = std::wstring_view(a.artist->name).compare(b.artist->name);
+        if (c != 0) return c < 0;
+        return a.line < b.line;
+    });
+    const bool wasEmpty = artists_by_name.empty();
+    for (const Named& n : byName) {
+        Artist* artist = const_cast<Artist*>(n.artist);
+        if (wasEmpty) {
+            if (!artists_by_name.empty() && artists_by_name.rbegin()->first == std::wstring_view(artist->name)) {
+                artists_by_name.rbegin()->second = artist;
+            } else {
+                artists_by_name.emplace_hint(artists_by_name.end(), artist->name, artist);
+            }
+        } else {
+            artists_by_name[artist->name] = artist;
+        }
+    }
 }
 
 // ---- the song index -------------------------------------------------------------------------------------
@@ -324,6 +382,8 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* starte
     // scattered nodes costs a cache miss per level; a flat copy made once answers the same question.
     const ArtistIdIndex byId(artists_by_id);
 
+    // The extension of the song made last, shared with the next song that has the same one.
+    RecordText lastExt;
     SongChunkPipe& pipe = reading->pipe;
     while (SongChunk* chunk = pipe.TakeFilled()) {
         FieldBatch& texts = chunk->texts;
@@ -351,8 +411,7 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* starte
             song->artist_ref = artist;
             song->id = static_cast<int32_t>(songs.size());
             song->name.assign(title);
-            SetSortKey(&song->sort_key, title, texts.Bytes(2 * k));
-            SetExtension(&song->ext, path);
+            SetExtension(&song->ext, path, &lastExt);
             if (path.substr(0, 5) == L"\\mtv\\") path.remove_prefix(5);
             song->path.assign(path);
             song->audio_type = chunk->songs[k].audio_type;

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "library/RecordText.h"
 #include "platform/CodePage.h"
 #include "platform/Tick.h"
 
@@ -94,21 +95,24 @@ struct TextLess {
 struct Artist;
 struct Album;
 
-// One playable file.
+// One playable file. The texts are RecordTexts (RecordText.h): a million songs are a million records, and
+// a text there costs 8 bytes instead of std::wstring's 32; songs of one artist share the artist text, and
+// songs with the same extension share that.
 struct Song {
-    std::wstring artist;           // shown artist text; for a scanned duet several names with commas
+    RecordText artist;             // shown artist text; for a scanned duet several names with commas
     Artist* artist_ref = nullptr;  // primary artist, not owning
     Album* album_ref = nullptr;    // not owning
-    std::wstring name;             // title
+    RecordText name;               // title
     int32_t id = 0;                // position in SongMan::songs
-    std::wstring path;             // relative to the music-video root (indexed songs only)
-    std::wstring full_path;        // absolute path (scanned files only)
-    std::wstring ext;              // lower-case extension without the dot
-    int32_t audio_type = 0;        // AudioType code
-
-    // Added for sorting: TextKey(name), made when the song is loaded.
-    std::string sort_key;
+    int32_t audio_type = 0;        // AudioType code (beside id, so that neither needs padding)
+    RecordPath path;               // relative to the music-video root (indexed songs only), kept as UTF-8
+    RecordText full_path;          // absolute path (scanned files only)
+    RecordText ext;                // lower-case extension without the dot
+    // The title's sort key (TextKey) is not kept here: the search index ranks the distinct titles by it once
+    // per catalogue, and a sort without the index makes the keys it needs.
 };
+// Kept small; a field added here must also be blanked by SongMan::NewSong.
+static_assert(sizeof(void*) != 8 || sizeof(Song) == 64, "a song record is meant to stay small");
 
 struct Album {
     int32_t kind = 0;          // AlbumKind code
@@ -130,7 +134,7 @@ struct Artist {
     int32_t id = 0;
     int32_t category = 0;      // ArtistCategory code as read; may lie outside the table
     int32_t region = 0;        // ArtistRegion code as read; may lie outside the table
-    std::wstring name;         // key of SongMan::artists_by_name
+    RecordText name;           // key of SongMan::artists_by_name; its indexed songs share this text
     int32_t song_count = 0;    // songs linked to the artist, as primary or secondary artist
 
     // Added for sorting: TextKey(name), made when the artist is created.

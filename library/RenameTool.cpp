@@ -185,7 +185,7 @@ void RenameAlbumFiles(RenameLog& log, const std::wstring& dir, const Album& albu
         const Song& track = album.songs[i];
 
         const size_t dot = oldName.rfind(L'.');
-        std::wstring newName = track.artist.empty() ? track.name : track.artist + L"-" + track.name;
+        std::wstring newName = track.artist.empty() ? track.name.str() : track.artist + L"-" + track.name;
         if (dot != std::wstring::npos) newName += oldName.substr(dot);
         const std::wstring newPath = nutl::FileEnumerater<std::wstring>::JoinPath(dir, newName);
 

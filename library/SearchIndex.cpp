@@ -282,8 +282,6 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
     TextTable titles(std::min<size_t>(n, 1u << 22) / 2 + 16);
     TextTable artistTexts(man.artists.size() + 16);
     TextTable exts(16);
-    std::vector<std::string_view> titleKeys;      // sort_key of each title entry (the songs' own)
-    bool titleKeysAgree = true;                   // every song's sort_key is its title entry's
     std::vector<uint32_t> artistTextOfArtist;     // entry of an artist's own name, per artist number
     Field& artistField = m_fields[0];
     Field& albumField = m_fields[1];
@@ -370,19 +368,13 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
             prefetchRecord(i);
             if (i + 8 < n && man.songs[i + 8] != nullptr) {
                 __builtin_prefetch(man.songs[i + 8]->name.data());
-                __builtin_prefetch(man.songs[i + 8]->sort_key.data());
             }
             if (!valid(i)) {
                 titlesValid = false;
                 return;
             }
             const Song* s = man.songs[i];
-            titleField.songsOf[i] = titles.Add(s->name, columns.Song(s->id), &added);
-            if (added) {
-                titleKeys.push_back(s->sort_key);
-            } else if (titleKeysAgree && titleKeys[titleField.songsOf[i]] != s->sort_key) {
-                titleKeysAgree = false;  // one title with two keys: the orders that read titles sort by comparison
-            }
+            titleField.songsOf[i] = titles.Add(std::wstring_view(s->name), columns.Song(s->id), &added);
         }
     };
     RunBeside(walkOthers, walkTitles);
@@ -445,20 +437,32 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
                 return std::less<const Album*>()(albums[x], albums[y]);
             },
             [&](uint32_t x, uint32_t y) { return albums[x]->index == albums[y]->index; });
-        // Titles by their code page 936 key (orders 0 and 1), and by key, then text (order 2): one sort
-        // for both. The keys lie scattered over the heap, so the sort compares their first eight bytes,
-        // kept beside each title, and reads the keys only when those are the same.
+        // Each title's code page 936 key (TextKey), one after another in one block.
+        std::string keyBytes;
+        std::vector<uint32_t> keyEnds(titles.Count());
+        for (uint32_t t = 0; t < keyEnds.size(); ++t) {
+            keyBytes += TextKey(titles.Text(t));
+            keyEnds[t] = static_cast<uint32_t>(keyBytes.size());
+        }
+        const std::string_view allKeys(keyBytes);
+        auto titleKey = [&](uint32_t t) {
+            const uint32_t begin = t == 0 ? 0 : keyEnds[t - 1];
+            return allKeys.substr(begin, keyEnds[t] - begin);
+        };
+        // Titles by their key (orders 0 and 1), and by key, then text (order 2): one sort for both. The
+        // sort compares the keys' first eight bytes, kept beside each title, and reads the keys only when
+        // those are the same.
         struct PrefixedTitle {
             uint64_t prefix;  // the key's first eight bytes, most significant first, zeros past its end
             uint32_t title;
         };
         std::vector<PrefixedTitle> byKey(titles.Count());
         for (uint32_t t = 0; t < byKey.size(); ++t) {
-            byKey[t] = {KeyPrefix(titleKeys[t]), t};
+            byKey[t] = {KeyPrefix(titleKey(t)), t};
         }
         std::sort(byKey.begin(), byKey.end(), [&](const PrefixedTitle& x, const PrefixedTitle& y) {
             if (x.prefix != y.prefix) return x.prefix < y.prefix;
-            if (titleKeys[x.title] != titleKeys[y.title]) return titleKeys[x.title] < titleKeys[y.title];
+            if (titleKey(x.title) != titleKey(y.title)) return titleKey(x.title) < titleKey(y.title);
             return titles.Text(x.title) < titles.Text(y.title);
         });
         std::vector<uint32_t> titleByKey(byKey.size()), titleByText(byKey.size());
@@ -466,7 +470,7 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
         for (size_t k = 0; k < byKey.size(); ++k) {
             if (k > 0) {
                 const uint32_t x = byKey[k - 1].title, y = byKey[k].title;
-                const bool sameKey = byKey[k - 1].prefix == byKey[k].prefix && titleKeys[x] == titleKeys[y];
+                const bool sameKey = byKey[k - 1].prefix == byKey[k].prefix && titleKey(x) == titleKey(y);
                 if (!sameKey) ++keyRank;
                 if (!sameKey || titles.Text(x) != titles.Text(y)) ++textRank;
             }
@@ -475,8 +479,10 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
         }
         byKey.clear();
         byKey.shrink_to_fit();
-        titleKeys.clear();
-        titleKeys.shrink_to_fit();
+        keyBytes.clear();
+        keyBytes.shrink_to_fit();
+        keyEnds.clear();
+        keyEnds.shrink_to_fit();
         const std::vector<uint32_t> extRank = Ranks(
             exts.Count(), [&](uint32_t x, uint32_t y) { return exts.Text(x) < exts.Text(y); },
             [&](uint32_t x, uint32_t y) { return exts.Text(x) == exts.Text(y); });
@@ -494,8 +500,8 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
         auto makeOrder = [&](int order, auto fieldsOf) {
             uint32_t total = idBits;
             for (uint32_t b : fieldsOf(0, true)) total += b;
-            // Too large to pack, or titles whose keys differ: this order is sorted by comparison when asked for.
-            if (total > 64 || (order != 3 && !titleKeysAgree)) return;
+            // Too large to pack: this order is sorted by comparison when asked for.
+            if (total > 64) return;
             std::vector<uint64_t> keys(n);
             for (size_t i = 0; i < n; ++i) {
                 uint64_t k = 0;

@@ -36,13 +36,12 @@ protected:
     Song* AddSong(Artist* artist, Album* album, const std::wstring& name, const std::wstring& ext = L"avi",
                   const std::wstring& artistText = L"", const std::string& column = "") {
         auto* s = new Song;
-        s->artist = artistText.empty() ? artist->name : artistText;
+        s->artist = artistText.empty() ? artist->name.str() : artistText;
         s->artist_ref = artist;
         s->album_ref = album;
         s->name = name;
         s->ext = ext;
         s->id = static_cast<int32_t>(sm_.songs.size());
-        s->sort_key = TextKey(name);
         sm_.songs.push_back(s);
         if (!column.empty()) columns_.SetSong(s->id, column);
         return s;
@@ -103,7 +102,7 @@ TEST_F(SearchTest, DesignedSearchGivesTheScansAnswersOnRandomCatalogues) {
         std::vector<Artist*> artists;
         for (int i = 0; i < 12; ++i) {
             // Some artists share a name, and two share an id (two index lines with the same id).
-            artists.push_back(AddArtist(i % 5 == 4 ? artists[0]->name : text(2), i == 7 ? 3 : 0));
+            artists.push_back(AddArtist(i % 5 == 4 ? artists[0]->name.str() : text(2), i == 7 ? 3 : 0));
         }
         std::vector<Album*> albums = {AddAlbum(L"VOD")};
         for (int i = 0; i < 4; ++i) albums.push_back(AddAlbum(text(2)));

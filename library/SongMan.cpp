@@ -28,9 +28,16 @@ SongMan::~SongMan() {
 void SongMan::StartSearchIndex() {
     auto columns = std::make_shared<PinyinColumns>(std::move(pinyin_columns));
     pinyin_columns.Clear();
-    index_builder = platform::StartHelperThread("sinjo-index", [this, columns] {
+    index_builder = platform::StartHelperThread("sinjo-index", [this, columns]() mutable {
+        // What the replaced catalogue's index and the loader freed goes back first, so that the new index
+        // and its working tables do not come on top of it.
+        catalogue_memory::ReturnFreeMemory();
+        columns->Seal();
         auto index = std::make_unique<SearchIndex>();
         index->Build(*this, *columns);
+        columns.reset();  // the last owner: the columns go now, before the heap is trimmed
+        // The builder's working tables are gone: hand their memory, and what the loader freed, back.
+        catalogue_memory::ReturnFreeMemory();
         platform::MutexLock done(index_mutex);
         built_index = std::move(index);
     });

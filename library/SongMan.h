@@ -59,6 +59,9 @@ public:
     bool LoadIndex(const std::wstring& dir);
     // The artist index; false when the file cannot be opened. Stores "perf:LoadArtists".
     bool LoadArtists(const std::wstring& file);
+    // Enters artists made from the artist index into artists_by_id and artists_by_name, in line order as
+    // far as what wins is concerned (a later line wins a shared name or id).
+    void EnterArtists(const std::vector<Artist*>& made);
     // The song index into the album "VOD"; false when the file cannot be opened. Stores
     // "perf:LoadVodMtvIndex".
     bool LoadVodMtvIndex(const std::wstring& file);

@@ -1,7 +1,8 @@
 // Catalogue queries: the four song orders, the two artist orders, searching and the result caches.
 //
-// The orders compare the records' precomputed code page 936 keys (sort_key, made at load time), which
-// gives the same order as comparing the texts with TextLess but converts nothing while sorting.
+// Without the search index, the orders compare precomputed code page 936 keys (the artists' and albums'
+// sort_key, made at load time; the titles' made once per sort), which gives the same order as comparing
+// the texts with TextLess but converts nothing while sorting.
 //
 // Equal names. Taken literally, the comparisons "different artist records: compare their names" (and the
 // like for albums and titles) treat two different records with the same name as equal while still
@@ -38,56 +39,81 @@ int Cmp(const T& a, const T& b) {
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-// Order 0: artist, album, title.
-bool ByArtist(const Song* a, const Song* b) {
-    if (a->artist_ref != b->artist_ref) {
-        if (int c = Cmp(ArtistKey(a), ArtistKey(b))) return c < 0;
-        if (int c = Cmp(ArtistId(a), ArtistId(b))) return c < 0;
-        return std::less<const Artist*>()(a->artist_ref, b->artist_ref);
-    }
-    if (int c = Cmp(AlbumIndex(a), AlbumIndex(b))) return c < 0;
-    if (int c = Cmp(a->sort_key, b->sort_key)) return c < 0;
-    return a->id < b->id;
-}
+// The four song orders as comparisons, for sorting without the search index. Titles compare by their
+// sort keys (TextKey), made once per sort into `titleKeys`, indexed by song id.
+struct SongOrderLess {
+    int order;
+    const std::vector<std::string>* titleKeys;
 
-// Order 1: album, artist, title.
-bool ByAlbum(const Song* a, const Song* b) {
-    if (AlbumIndex(a) != AlbumIndex(b)) {
-        if (int c = Cmp(AlbumKey(a), AlbumKey(b))) return c < 0;
-        return AlbumIndex(a) < AlbumIndex(b);
-    }
-    if (a->artist_ref != b->artist_ref) {
-        if (int c = Cmp(ArtistId(a), ArtistId(b))) return c < 0;
-        return std::less<const Artist*>()(a->artist_ref, b->artist_ref);
-    }
-    if (int c = Cmp(a->sort_key, b->sort_key)) return c < 0;
-    return a->id < b->id;
-}
+    const std::string& TitleKey(const Song* s) const { return (*titleKeys)[static_cast<size_t>(s->id)]; }
 
-// Order 2: title, artist, album.
-bool ByName(const Song* a, const Song* b) {
-    if (a->name != b->name) {
-        if (int c = Cmp(a->sort_key, b->sort_key)) return c < 0;
-        // Different titles with the same code page 936 bytes (characters that have no code): keep each
-        // title together.
-        return a->name < b->name;
+    bool operator()(const Song* a, const Song* b) const {
+        switch (order) {
+            case 0: return ByArtist(a, b);
+            case 1: return ByAlbum(a, b);
+            case 2: return ByName(a, b);
+            default: return ByExt(a, b);
+        }
     }
-    if (a->artist_ref != b->artist_ref) {
-        if (int c = Cmp(ArtistId(a), ArtistId(b))) return c < 0;
-        return std::less<const Artist*>()(a->artist_ref, b->artist_ref);
+
+    // Order 0: artist, album, title.
+    bool ByArtist(const Song* a, const Song* b) const {
+        if (a->artist_ref != b->artist_ref) {
+            if (int c = Cmp(ArtistKey(a), ArtistKey(b))) return c < 0;
+            if (int c = Cmp(ArtistId(a), ArtistId(b))) return c < 0;
+            return std::less<const Artist*>()(a->artist_ref, b->artist_ref);
+        }
+        if (int c = Cmp(AlbumIndex(a), AlbumIndex(b))) return c < 0;
+        if (int c = Cmp(TitleKey(a), TitleKey(b))) return c < 0;
+        return a->id < b->id;
     }
-    if (int c = Cmp(AlbumIndex(a), AlbumIndex(b))) return c < 0;
-    return a->id < b->id;
-}
 
-// Order 3: extension, song id.
-bool ByExt(const Song* a, const Song* b) {
-    if (a->ext != b->ext) return a->ext < b->ext;
-    return a->id < b->id;
-}
+    // Order 1: album, artist, title.
+    bool ByAlbum(const Song* a, const Song* b) const {
+        if (AlbumIndex(a) != AlbumIndex(b)) {
+            if (int c = Cmp(AlbumKey(a), AlbumKey(b))) return c < 0;
+            return AlbumIndex(a) < AlbumIndex(b);
+        }
+        if (a->artist_ref != b->artist_ref) {
+            if (int c = Cmp(ArtistId(a), ArtistId(b))) return c < 0;
+            return std::less<const Artist*>()(a->artist_ref, b->artist_ref);
+        }
+        if (int c = Cmp(TitleKey(a), TitleKey(b))) return c < 0;
+        return a->id < b->id;
+    }
 
-using SongLess = bool (*)(const Song*, const Song*);
-constexpr SongLess kSongOrders[4] = {ByArtist, ByAlbum, ByName, ByExt};
+    // Order 2: title, artist, album.
+    bool ByName(const Song* a, const Song* b) const {
+        if (a->name != b->name) {
+            if (int c = Cmp(TitleKey(a), TitleKey(b))) return c < 0;
+            // Different titles with the same code page 936 bytes (characters that have no code): keep each
+            // title together.
+            return a->name < b->name;
+        }
+        if (a->artist_ref != b->artist_ref) {
+            if (int c = Cmp(ArtistId(a), ArtistId(b))) return c < 0;
+            return std::less<const Artist*>()(a->artist_ref, b->artist_ref);
+        }
+        if (int c = Cmp(AlbumIndex(a), AlbumIndex(b))) return c < 0;
+        return a->id < b->id;
+    }
+
+    // Order 3: extension, song id.
+    static bool ByExt(const Song* a, const Song* b) {
+        if (a->ext != b->ext) return a->ext < b->ext;
+        return a->id < b->id;
+    }
+};
+
+// Sorts `list` (songs of `all`, the catalogue in id order) into order 0 to 3 by comparison.
+void SortSongs(std::vector<Song*>* list, int order, const std::vector<Song*>& all) {
+    std::vector<std::string> titleKeys;
+    if (order != 3) {
+        titleKeys.resize(all.size());
+        for (size_t i = 0; i < all.size(); ++i) titleKeys[i] = TextKey(all[i]->name);
+    }
+    std::sort(list->begin(), list->end(), SongOrderLess{order, &titleKeys});
+}
 
 int SongOrder(const std::wstring& sortName) {
     if (EqualsAsciiNoCase(sortName, L"album")) return 1;
@@ -151,10 +177,11 @@ std::vector<Song*>* SongMan::QueryOfKind(SearchIndex::Kind kind, const std::wstr
     if (std::vector<Song*>* cached = song_query_cache.Find(key)) return cached;
 
     // Until the index of this catalogue is made, the designed search scans (same answers, more time); the
-    // pinyin search waits for it, as only the index knows the index files' pinyin columns.
-    const bool indexed = AdoptSearchIndex(kind == SearchIndex::Kind::pinyin);
+    // pinyin search waits for it, as only the index knows the index files' pinyin columns. An order not
+    // yet listed waits too: the index has it prepared sooner than a sort by comparison would make it.
     if (sorted_song_lists.size() < 4) sorted_song_lists.resize(4, nullptr);
     std::vector<Song*>*& sorted = sorted_song_lists[static_cast<size_t>(order)];
+    const bool indexed = AdoptSearchIndex(kind == SearchIndex::Kind::pinyin || sorted == nullptr);
     if (sorted == nullptr) {
         auto* list = new std::vector<Song*>();
         const std::vector<uint32_t>& prepared = search_index.Order(order);
@@ -163,7 +190,7 @@ std::vector<Song*>* SongMan::QueryOfKind(SearchIndex::Kind kind, const std::wstr
             for (uint32_t id : prepared) list->push_back(songs[id]);
         } else {
             list->assign(songs.begin(), songs.end());
-            std::sort(list->begin(), list->end(), kSongOrders[order]);
+            SortSongs(list, order, songs);
         }
         sorted = list;
     }

@@ -38,13 +38,12 @@ protected:
     Song* AddSong(Artist* artist, Album* album, const std::wstring& name, const std::wstring& ext = L"avi",
                   const std::wstring& artistText = L"") {
         auto* s = new Song;
-        s->artist = artistText.empty() ? artist->name : artistText;
+        s->artist = artistText.empty() ? artist->name.str() : artistText;
         s->artist_ref = artist;
         s->album_ref = album;
         s->name = name;
         s->ext = ext;
         s->id = static_cast<int32_t>(sm_.songs.size());
-        s->sort_key = TextKey(name);
         sm_.songs.push_back(s);
         artist->song_count++;
         album->song_count++;

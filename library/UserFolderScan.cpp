@@ -57,7 +57,6 @@ void SongMan::OnFile(const std::wstring& path, uint32_t, uint32_t, uint64_t, uin
 
     Song* song = NewSong();
     song->name = std::move(songName);
-    song->sort_key = TextKey(song->name);
     song->artist = std::move(artistText);
     song->full_path = path;
     song->ext = std::move(ext);

@@ -24,6 +24,8 @@ void SetHeapTopPad(size_t bytes) { mallopt(M_TOP_PAD, static_cast<int>(bytes)); 
 
 size_t HeapFreeBytes() { return HeapIsTunable() ? mallinfo2().fordblks : 0; }
 
+bool ReturnFreeHeapPages() { return HeapIsTunable() && malloc_trim(0) != 0; }
+
 char* HeapEnd() { return HeapIsTunable() ? static_cast<char*>(sbrk(0)) : nullptr; }
 
 void AdviseHugePages(void* begin, size_t bytes) { madvise(begin, bytes, MADV_HUGEPAGE); }
@@ -35,6 +37,7 @@ void SetHeapTrimThreshold(size_t) {}
 void SetHeapMmapThreshold(size_t) {}
 void SetHeapTopPad(size_t) {}
 size_t HeapFreeBytes() { return 0; }
+bool ReturnFreeHeapPages() { return false; }
 char* HeapEnd() { return nullptr; }
 void AdviseHugePages(void*, size_t) {}
 

@@ -22,6 +22,9 @@ void SetHeapMmapThreshold(size_t bytes);
 void SetHeapTopPad(size_t bytes);
 constexpr size_t kDefaultHeapTopPad = 128 * 1024;  // the allocator's own default
 
+// Gives the free pages of every heap back to the system (they read as zero when next used). Returns
+// whether any memory was given back.
+bool ReturnFreeHeapPages();
 // Bytes of free memory that the heap holds.
 size_t HeapFreeBytes();
 // The current end of the heap (the program break); null where unknown.
