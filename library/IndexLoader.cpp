@@ -41,6 +41,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -55,6 +57,7 @@
 #include "library/SongMan.h"
 #include "platform/FileSystem.h"
 #include "platform/Sanitizer.h"
+#include "platform/Thread.h"
 #include "protocol/SettingKeys.h"
 
 using index_loading::FieldBatch;
@@ -83,17 +86,11 @@ void SetSortKey(std::string* key, std::wstring_view text, std::string_view bytes
 // are dense enough, else a sorted array searched by halves.
 class ArtistIdIndex final {
 public:
-    explicit ArtistIdIndex(const std::map<int32_t, Artist*>& byId) {
-        if (byId.empty()) return;
-        const int64_t low = byId.begin()->first;
-        const int64_t high = byId.rbegin()->first;
-        if (low >= 0 && high < static_cast<int64_t>(byId.size()) * 8 + 4096) {
-            m_table.assign(static_cast<size_t>(high) + 1, nullptr);
-            for (const auto& [id, artist] : byId) m_table[static_cast<size_t>(id)] = artist;
-        } else {
-            m_sorted.assign(byId.begin(), byId.end());
-        }
-    }
+    explicit ArtistIdIndex(const std::map<int32_t, Artist*>& byId)
+        : ArtistIdIndex(std::vector<std::pair<int32_t, Artist*>>(byId.begin(), byId.end())) {}
+
+    // From artists in line order: of those sharing an id, the later one is found, as in artists_by_id.
+    explicit ArtistIdIndex(const std::vector<Artist*>& inLineOrder) : ArtistIdIndex(Pairs(inLineOrder)) {}
 
     Artist* Find(int32_t id) const {
         if (!m_table.empty()) {
@@ -105,6 +102,37 @@ public:
     }
 
 private:
+    static std::vector<std::pair<int32_t, Artist*>> Pairs(const std::vector<Artist*>& artists) {
+        std::vector<std::pair<int32_t, Artist*>> pairs;
+        pairs.reserve(artists.size());
+        for (Artist* a : artists) pairs.emplace_back(a->id, a);
+        return pairs;
+    }
+
+    // `pairs`: in line order, or in id order with distinct ids.
+    explicit ArtistIdIndex(std::vector<std::pair<int32_t, Artist*>> pairs) {
+        if (pairs.empty()) return;
+        int64_t low = pairs[0].first, high = pairs[0].first;
+        for (const auto& [id, artist] : pairs) {
+            low = std::min<int64_t>(low, id);
+            high = std::max<int64_t>(high, id);
+        }
+        if (low >= 0 && high < static_cast<int64_t>(pairs.size()) * 8 + 4096) {
+            m_table.assign(static_cast<size_t>(high) + 1, nullptr);
+            for (const auto& [id, artist] : pairs) m_table[static_cast<size_t>(id)] = artist;  // the later wins
+            return;
+        }
+        std::stable_sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        // Of a run of equal ids keep the last, the later line.
+        size_t kept = 0;
+        for (size_t i = 0; i < pairs.size(); ++i) {
+            if (i + 1 < pairs.size() && pairs[i + 1].first == pairs[i].first) continue;
+            pairs[kept++] = pairs[i];
+        }
+        pairs.resize(kept);
+        m_sorted = std::move(pairs);
+    }
+
     std::vector<Artist*> m_table;
     std::vector<std::pair<int32_t, Artist*>> m_sorted;
 };
@@ -227,8 +255,26 @@ bool SongMan::LoadIndex(const std::wstring& dir) {
     // The song index starts being read and converted before the artists load, so both go on at once.
     auto songIndex = std::make_unique<SongIndexReading>();
     const bool songIndexOpen = songIndex->Start(dir + L"\\Songs.csv");
-    if (!LoadArtists(dir + L"\\singer.csv")) return false;
-    if (!LoadVodMtvIndex(dir + L"\\Songs.csv", songIndexOpen ? songIndex.get() : nullptr)) return false;
+    std::vector<Artist*> made;
+    if (!LoadArtistRecords(dir + L"\\singer.csv", &made)) return false;
+    // The artists go into their two maps on a helper thread while the songs load: the song loader finds
+    // artists by id in a table of its own, and neither side writes what the other reads (the maps and
+    // the artists' ids and names there; the artists' song counts and the catalogue here). Joined before
+    // anything else uses the maps, also when loading the songs fails.
+    struct Joiner {
+        std::thread thread;
+        ~Joiner() {
+            if (thread.joinable()) thread.join();
+        }
+    } enter;
+    try {
+        enter.thread = platform::StartHelperThread("sinjo-artists", [this, &made] { EnterArtists(made); });
+    } catch (const std::system_error&) {
+        EnterArtists(made);  // no thread to be had: here, first
+    }
+    const bool songsLoaded = LoadVodMtvIndex(dir + L"\\Songs.csv", songIndexOpen ? songIndex.get() : nullptr, &made);
+    if (enter.thread.joinable()) enter.thread.join();
+    if (!songsLoaded) return false;
     LoadUserMtvIndex();
     PruneArtists();
 
@@ -247,6 +293,13 @@ bool SongMan::LoadIndex(const std::wstring& dir) {
 // ---- the artist index -----------------------------------------------------------------------------------
 
 bool SongMan::LoadArtists(const std::wstring& file) {
+    std::vector<Artist*> made;
+    if (!LoadArtistRecords(file, &made)) return false;
+    EnterArtists(made);
+    return true;
+}
+
+bool SongMan::LoadArtistRecords(const std::wstring& file, std::vector<Artist*>* made) {
     PerfTimer timer(g_settings, setting_keys::kLoadArtists);
     IndexFile index;
     if (!index.Open(file)) return false;
@@ -262,7 +315,6 @@ bool SongMan::LoadArtists(const std::wstring& file) {
     std::vector<Pending> pending;
     std::string columns;
     FieldBatch names(256, 1000);
-    std::vector<Artist*> made;  // the artists of this file, in line order, for the two maps
     auto flush = [&] {
         if (pending.empty()) return;
         names.Convert();
@@ -276,7 +328,7 @@ bool SongMan::LoadArtists(const std::wstring& file) {
             SetSortKey(&artist->sort_key, name, names.Bytes(k));
             if (artist->id > max_artist_id) max_artist_id = artist->id;
             artists.push_back(artist);
-            made.push_back(artist);
+            made->push_back(artist);
             const uint32_t columnBegin = k == 0 ? 0 : pending[k - 1].column_end;
             pinyin_columns.SetArtist(artist, std::string_view(columns).substr(columnBegin, pending[k].column_end - columnBegin));
         }
@@ -297,7 +349,6 @@ bool SongMan::LoadArtists(const std::wstring& file) {
         if (names.Full()) flush();
     });
     flush();
-    EnterArtists(made);
     return true;
 }
 
@@ -355,7 +406,8 @@ void SongMan::EnterArtists(const std::vector<Artist*>& made) {
 
 bool SongMan::LoadVodMtvIndex(const std::wstring& file) { return LoadVodMtvIndex(file, nullptr); }
 
-bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* started) {
+bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* started,
+                              const std::vector<Artist*>* artistsInLineOrder) {
     PerfTimer timer(g_settings, setting_keys::kLoadVodMtvIndex);
     // A reader thread reads and checks the lines and converts the title and path of each, a chunk of
     // lines at a time, while this thread makes the songs of the chunks in line order.
@@ -379,8 +431,9 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* starte
     songs.reserve(songs.size() + static_cast<size_t>(reading->index.Size() / 64));
 
     // artists_by_id stays the catalogue's index by id, but one lookup per song line in a tree of
-    // scattered nodes costs a cache miss per level; a flat copy made once answers the same question.
-    const ArtistIdIndex byId(artists_by_id);
+    // scattered nodes costs a cache miss per level; a flat table made once answers the same question
+    // (made from the artist index's records when they are given: the map may still be in the making).
+    const ArtistIdIndex byId = artistsInLineOrder != nullptr ? ArtistIdIndex(*artistsInLineOrder) : ArtistIdIndex(artists_by_id);
 
     // The extension of the song made last, shared with the next song that has the same one.
     RecordText lastExt;
@@ -389,12 +442,18 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* starte
         FieldBatch& texts = chunk->texts;
         const size_t count = chunk->songs.size();
         for (size_t k = 0; k < count; ++k) {
-            // Each song counts itself for its artist and copies the artist's name: the artists lie
-            // scattered in memory, so the record and name of an artist a few songs ahead are asked for now.
+            // Each song counts itself for its artist and shares the artist's name (which counts the song
+            // in the name's buffer): the artists lie scattered in memory, so the record of the artist
+            // 2 * kArtistLookahead songs ahead is asked for now, and the name buffer of the one
+            // kArtistLookahead ahead, whose record was asked for earlier and has arrived by now.
+            if (k + 2 * kArtistLookahead < count) {
+                if (const Artist* ahead = byId.Find(chunk->songs[k + 2 * kArtistLookahead].artist_id)) {
+                    __builtin_prefetch(ahead, 1);
+                }
+            }
             if (k + kArtistLookahead < count) {
                 if (const Artist* ahead = byId.Find(chunk->songs[k + kArtistLookahead].artist_id)) {
-                    __builtin_prefetch(ahead, 1);
-                    __builtin_prefetch(ahead->name.data(), 0);
+                    __builtin_prefetch(ahead->name.data(), 1);
                 }
             }
             Artist* artist = byId.Find(chunk->songs[k].artist_id);

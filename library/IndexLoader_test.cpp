@@ -495,6 +495,23 @@ TEST_F(CatalogueTest, PruningKeepsTheLaterArtistOfADuplicateReachable) {
     ExpectInvariants(man);
 }
 
+TEST_F(CatalogueTest, SongsLinkTheLaterOfTwoArtistsSharingAnId) {
+    // Close ids (the loader's lookup is a table) and ids far apart (a sorted list).
+    for (const char* shared : {"3", "2000000000"}) {
+        WriteArtists(std::string("1,One,O,1,1\n") + shared + ",Earlier,E,1,1\n" + shared + ",Later,L,1,1\n" +
+                     "-7,Negative,N,1,1\n");
+        WriteSongs(std::string(kSongHeader) + SongLine("A", shared, "1", "\\mtv\\a.avi") +
+                   SongLine("B", "1", "1", "\\mtv\\b.avi") + SongLine("C", "4", "1", "\\mtv\\c.avi"));
+        SongMan man;
+        ASSERT_TRUE(man.Reload());
+        ASSERT_EQ(man.songs.size(), 2u) << shared;  // "C" names no artist
+        EXPECT_EQ(man.songs[0]->artist, L"Later") << shared;
+        EXPECT_EQ(man.songs[1]->artist, L"One") << shared;
+        EXPECT_EQ(man.artists_by_id.at(std::atoi(shared))->name, L"Later") << shared;
+        ExpectInvariants(man);
+    }
+}
+
 TEST_F(CatalogueTest, ReloadStartsOver) {
     WriteArtists("1,Bob,B,1,1\n");
     WriteSongs(std::string(kSongHeader) + SongLine("A", "1", "1", "\\mtv\\a.avi") +

@@ -59,15 +59,21 @@ public:
     bool LoadIndex(const std::wstring& dir);
     // The artist index; false when the file cannot be opened. Stores "perf:LoadArtists".
     bool LoadArtists(const std::wstring& file);
+    // The artist index's records, into `artists` and `made` (in line order), without the two maps; false
+    // when the file cannot be opened. Stores "perf:LoadArtists".
+    bool LoadArtistRecords(const std::wstring& file, std::vector<Artist*>* made);
     // Enters artists made from the artist index into artists_by_id and artists_by_name, in line order as
-    // far as what wins is concerned (a later line wins a shared name or id).
+    // far as what wins is concerned (a later line wins a shared name or id). LoadIndex runs it on a helper
+    // thread while the songs load; it reads only the artists' ids and names.
     void EnterArtists(const std::vector<Artist*>& made);
     // The song index into the album "VOD"; false when the file cannot be opened. Stores
     // "perf:LoadVodMtvIndex".
     bool LoadVodMtvIndex(const std::wstring& file);
     // The same, taking the songs from a reading of the file that LoadIndex started early (null: start
-    // one here).
-    bool LoadVodMtvIndex(const std::wstring& file, SongIndexReading* started);
+    // one here), and finding the artists among `artistsInLineOrder` (the artist index's records, in line
+    // order) instead of artists_by_id when given.
+    bool LoadVodMtvIndex(const std::wstring& file, SongIndexReading* started,
+                         const std::vector<Artist*>* artistsInLineOrder = nullptr);
     // Walks the folders of "setting:UserMtvRootDir" (";"-separated) into the catalogue through OnFile.
     // Stores "perf:LoadUserMtvIndex" when the setting is not empty.
     void LoadUserMtvIndex();
