@@ -108,11 +108,33 @@ struct Song {
     RecordPath path;               // relative to the music-video root (indexed songs only), kept as UTF-8
     RecordText full_path;          // absolute path (scanned files only)
     RecordText ext;                // lower-case extension without the dot
+
+    // Song records made with new come from SongRecordPool (below): a million records are a million
+    // allocations, and the allocator's own 8-byte header would round each 64-byte record up to 80 bytes.
+    static void* operator new(size_t bytes);
+    static void operator delete(void* record) noexcept;
+
     // The title's sort key (TextKey) is not kept here: the search index ranks the distinct titles by it once
     // per catalogue, and a sort without the index makes the keys it needs.
 };
 // Kept small; a field added here must also be blanked by SongMan::NewSong.
 static_assert(sizeof(void*) != 8 || sizeof(Song) == 64, "a song record is meant to stay small");
+
+// Where song records made with new live: 64-byte slots carved from blocks of 4096 slots, handed out and
+// taken back through a free list. A block is never given back to the system (a catalogue that shrinks
+// leaves its slots to the next Reload). Builds with AddressSanitizer use the ordinary heap instead, so that
+// a song used after its deletion is still reported. Thread-safe: its own mutex guards the free list and
+// the blocks (records are made and deleted on the GUI thread, but a SongMan may be destroyed anywhere).
+namespace song_record_pool {
+void* Take(size_t bytes);
+void Give(void* record) noexcept;
+// Slots handed out and not given back, and slots the pool holds in all; for tests and benchmarks.
+size_t SlotsInUse();
+size_t SlotsHeld();
+}  // namespace song_record_pool
+
+inline void* Song::operator new(size_t bytes) { return song_record_pool::Take(bytes); }
+inline void Song::operator delete(void* record) noexcept { song_record_pool::Give(record); }
 
 struct Album {
     int32_t kind = 0;          // AlbumKind code
