@@ -1,6 +1,7 @@
 // Catalogue loading: Reload, the artist index and the song index; then the user folders
-// (UserFolderScan.cpp). All of it runs inside Reload, under SongMan::lock, on the GUI thread; only the song
-// index's lines are read and converted on a helper thread, which touches no catalogue data.
+// (UserFolderScan.cpp). All of it runs inside Reload, under SongMan::lock, on the GUI thread, with two
+// helper threads: one reads and converts the song index's lines and touches no catalogue data; the other
+// fills the two artist maps while the songs load (see LoadIndex).
 //
 // The pieces: IndexFile.h reads an index file's lines, IndexFields.h splits them into fields,
 // FieldBatch.h converts the text fields of many lines at once, SongIndexReader.h reads the song index on
@@ -13,6 +14,10 @@
 //   - Lines are split on their bytes, and only the columns that become text (artist name; song title and
 //     path) are converted, many lines' columns per converter call; lines with too few fields are never
 //     converted. This gives exactly what converting each line whole and splitting it would (IndexFields.h).
+//   - The artists go into artists_by_name and artists_by_id on a helper thread while the songs load (the
+//     song loader finds artists in a flat table made from the artist records), and into each map in one
+//     ordered pass rather than one search of a scattered tree per artist.
+//   - Song records are small (RecordText.h) and come from a pool of equal slots (Records.h).
 //   - A Reload over a full catalogue refills the old song records instead of freeing and allocating them
 //     again (SongMan::reusable_songs): no allocator work for unchanged strings. Off under AddressSanitizer
 //     (platform/Sanitizer.h).
