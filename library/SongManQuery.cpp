@@ -39,37 +39,43 @@ int Cmp(const T& a, const T& b) {
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-// The four song orders as comparisons, for sorting without the search index. Titles compare by their
-// sort keys (TextKey), made once per sort into `titleKeys`, indexed by song id.
+// A song with its title's sort key (TextKey), for sorting without the search index.
+struct KeyedSong {
+    Song* song;
+    std::string title_key;
+};
+
+// The four song orders as comparisons of keyed songs.
 struct SongOrderLess {
     int order;
-    const std::vector<std::string>* titleKeys;
 
-    const std::string& TitleKey(const Song* s) const { return (*titleKeys)[static_cast<size_t>(s->id)]; }
-
-    bool operator()(const Song* a, const Song* b) const {
+    bool operator()(const KeyedSong& x, const KeyedSong& y) const {
         switch (order) {
-            case 0: return ByArtist(a, b);
-            case 1: return ByAlbum(a, b);
-            case 2: return ByName(a, b);
-            default: return ByExt(a, b);
+            case 0: return ByArtist(x, y);
+            case 1: return ByAlbum(x, y);
+            case 2: return ByName(x, y);
+            default: return ByExt(x.song, y.song);
         }
     }
 
     // Order 0: artist, album, title.
-    bool ByArtist(const Song* a, const Song* b) const {
+    static bool ByArtist(const KeyedSong& x, const KeyedSong& y) {
+        const Song* a = x.song;
+        const Song* b = y.song;
         if (a->artist_ref != b->artist_ref) {
             if (int c = Cmp(ArtistKey(a), ArtistKey(b))) return c < 0;
             if (int c = Cmp(ArtistId(a), ArtistId(b))) return c < 0;
             return std::less<const Artist*>()(a->artist_ref, b->artist_ref);
         }
         if (int c = Cmp(AlbumIndex(a), AlbumIndex(b))) return c < 0;
-        if (int c = Cmp(TitleKey(a), TitleKey(b))) return c < 0;
+        if (int c = Cmp(x.title_key, y.title_key)) return c < 0;
         return a->id < b->id;
     }
 
     // Order 1: album, artist, title.
-    bool ByAlbum(const Song* a, const Song* b) const {
+    static bool ByAlbum(const KeyedSong& x, const KeyedSong& y) {
+        const Song* a = x.song;
+        const Song* b = y.song;
         if (AlbumIndex(a) != AlbumIndex(b)) {
             if (int c = Cmp(AlbumKey(a), AlbumKey(b))) return c < 0;
             return AlbumIndex(a) < AlbumIndex(b);
@@ -78,14 +84,16 @@ struct SongOrderLess {
             if (int c = Cmp(ArtistId(a), ArtistId(b))) return c < 0;
             return std::less<const Artist*>()(a->artist_ref, b->artist_ref);
         }
-        if (int c = Cmp(TitleKey(a), TitleKey(b))) return c < 0;
+        if (int c = Cmp(x.title_key, y.title_key)) return c < 0;
         return a->id < b->id;
     }
 
     // Order 2: title, artist, album.
-    bool ByName(const Song* a, const Song* b) const {
+    static bool ByName(const KeyedSong& x, const KeyedSong& y) {
+        const Song* a = x.song;
+        const Song* b = y.song;
         if (a->name != b->name) {
-            if (int c = Cmp(TitleKey(a), TitleKey(b))) return c < 0;
+            if (int c = Cmp(x.title_key, y.title_key)) return c < 0;
             // Different titles with the same code page 936 bytes (characters that have no code): keep each
             // title together.
             return a->name < b->name;
@@ -105,14 +113,13 @@ struct SongOrderLess {
     }
 };
 
-// Sorts `list` (songs of `all`, the catalogue in id order) into order 0 to 3 by comparison.
-void SortSongs(std::vector<Song*>* list, int order, const std::vector<Song*>& all) {
-    std::vector<std::string> titleKeys;
-    if (order != 3) {
-        titleKeys.resize(all.size());
-        for (size_t i = 0; i < all.size(); ++i) titleKeys[i] = TextKey(all[i]->name);
-    }
-    std::sort(list->begin(), list->end(), SongOrderLess{order, &titleKeys});
+// Sorts `list` into order 0 to 3 by comparison, each title's key made once.
+void SortSongs(std::vector<Song*>* list, int order) {
+    std::vector<KeyedSong> keyed;
+    keyed.reserve(list->size());
+    for (Song* s : *list) keyed.push_back({s, order == 3 ? std::string() : TextKey(s->name)});
+    std::sort(keyed.begin(), keyed.end(), SongOrderLess{order});
+    for (size_t i = 0; i < keyed.size(); ++i) (*list)[i] = keyed[i].song;
 }
 
 int SongOrder(const std::wstring& sortName) {
@@ -190,7 +197,7 @@ std::vector<Song*>* SongMan::QueryOfKind(SearchIndex::Kind kind, const std::wstr
             for (uint32_t id : prepared) list->push_back(songs[id]);
         } else {
             list->assign(songs.begin(), songs.end());
-            SortSongs(list, order, songs);
+            SortSongs(list, order);
         }
         sorted = list;
     }
