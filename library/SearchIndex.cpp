@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 #include <numeric>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -176,6 +177,53 @@ private:
     uint32_t m_count = 0;
 };
 
+// Numbers for distinct pinyin units (the bytes of one unit's readings, each ended), in order of first
+// appearance, kept in a SearchIndex's unit table: an open-addressing table over the table's texts.
+class UnitNumbers final {
+public:
+    UnitNumbers(std::string* text, std::vector<uint32_t>* start) : m_text(*text), m_start(*start) {
+        m_slots.assign(1u << 12, kEmpty);
+        for (uint32_t u = 0; u + 1 < m_start.size(); ++u) Place(u);
+    }
+
+    uint32_t Add(std::string_view unit) {
+        size_t at = Hash(unit) & (m_slots.size() - 1);
+        while (m_slots[at] != kEmpty) {
+            if (Unit(m_slots[at]) == unit) return m_slots[at];
+            at = (at + 1) & (m_slots.size() - 1);
+        }
+        const uint32_t u = static_cast<uint32_t>(m_start.size() - 1);
+        m_text.append(unit);
+        m_start.push_back(static_cast<uint32_t>(m_text.size()));
+        m_slots[at] = u;
+        if (m_start.size() * 2 > m_slots.size()) {
+            m_slots.assign(m_slots.size() * 2, kEmpty);
+            for (uint32_t v = 0; v + 1 < m_start.size(); ++v) Place(v);
+        }
+        return u;
+    }
+
+private:
+    static constexpr uint32_t kEmpty = UINT32_MAX;
+    static size_t Hash(std::string_view unit) {
+        uint64_t h = 1469598103934665603ull;
+        for (char c : unit) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        return static_cast<size_t>(h ^ (h >> 29));
+    }
+    std::string_view Unit(uint32_t u) const {
+        return std::string_view(m_text).substr(m_start[u], m_start[u + 1] - m_start[u]);
+    }
+    void Place(uint32_t u) {
+        size_t at = Hash(Unit(u)) & (m_slots.size() - 1);
+        while (m_slots[at] != kEmpty) at = (at + 1) & (m_slots.size() - 1);
+        m_slots[at] = u;
+    }
+
+    std::string& m_text;
+    std::vector<uint32_t>& m_start;
+    std::vector<uint32_t> m_slots;
+};
+
 // Runs `beside` on a helper thread while this thread runs `here`, and returns once both are done; what
 // either threw is thrown here (the helper's first). Without a thread to be had, one after the other.
 template <class Beside, class Here>
@@ -262,6 +310,7 @@ void SearchIndex::Clear() {
     m_built = false;
     m_songCount = 0;
     for (Field& f : m_fields) f = Field();
+    m_units = Units();
     for (auto& o : m_orders) {
         o.clear();
         o.shrink_to_fit();
@@ -556,6 +605,8 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
 
     // ---- the entries of each field ----
     chinese_text::PinyinPacker packer;
+    UnitNumbers unitNumbers(&m_units.text, &m_units.start);
+    std::string packed;
     std::wstring py;
     auto fill = [&](Field& field, size_t count, auto textOf, auto columnOf, bool pinyin) {
         field.start.reserve(count + 1);
@@ -578,14 +629,21 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
                 field.pyText.append(py);
                 field.pyChars.push_back(CharBits(py));
             }
-            const chinese_text::PinyinSignature sig = packer.Pack(py, columnOf(e), &field.packed);
-            field.packedEnd.push_back(static_cast<uint32_t>(field.packed.size()));
+            packed.clear();
+            const chinese_text::PinyinSignature sig = packer.Pack(py, columnOf(e), &packed);
+            // Each unit ends with kEndOfUnit; bytes after the last one (there are none) could never match.
+            for (size_t at = 0, end; (end = packed.find(chinese_text::PinyinUnits::kEndOfUnit, at)) != std::string::npos;
+                 at = end + 1) {
+                field.units.push_back(unitNumbers.Add(std::string_view(packed).substr(at, end - at)));
+            }
+            field.unitsEnd.push_back(static_cast<uint32_t>(field.units.size()));
             field.initials.push_back(sig.initials);
             field.letters.push_back(sig.letters);
             field.pairs[0].push_back(sig.pairs[0]);
             field.pairs[1].push_back(sig.pairs[1]);
         }
         field.start.push_back(static_cast<uint32_t>(field.text.size()));
+        field.units.shrink_to_fit();
     };
     fill(artistField, artistTexts.Count(), [&](size_t e) { return artistTexts.Text(static_cast<uint32_t>(e)); },
          [&](size_t e) { return artistTexts.Column(static_cast<uint32_t>(e)); }, true);
@@ -617,8 +675,81 @@ void SearchIndex::Build(const SongMan& man, const PinyinColumns& columns) {
     m_built = true;
 }
 
+// The pinyin matching of PinyinTerm::Matches, worked out per unit of the index. Reading unit u from position p of the term (the first p letters read by the units before it) leads to
+// the positions in row(u)[p]: p + l + 1 for every l letters of one of its readings that agree with the
+// term from p on. A match starts at any unit and ends once a unit leads to position n (the term's
+// length). Most units lead nowhere from any position (their readings begin with no letter of the term):
+// they get no row and start the match afresh. Rows are worked out on a unit's first use, so a query pays
+// only for the units of the entries its filters let through. Used by one thread.
+class SearchIndex::TermSteps final {
+public:
+    TermSteps(const Units& units, const PinyinTerm& term) : m_units(units), m_term(term.Text()), m_n(m_term.size()) {
+        for (size_t p = 0; p < m_n; ++p) m_positionsOf[static_cast<unsigned char>(m_term[p])] |= uint64_t{1} << p;
+        m_rowOf.assign(units.Count(), kUnknown);
+    }
+
+    const std::string& Text() const { return m_term; }
+
+    // Whether the term matches the units [begin, end): PinyinTerm::Matches on their packed form.
+    bool Matches(const uint32_t* begin, const uint32_t* end) {
+        const uint64_t done = uint64_t{1} << m_n;
+        uint64_t from = 1;
+        for (const uint32_t* u = begin; u < end; ++u) {
+            uint32_t r = m_rowOf[*u];
+            if (r == kUnknown) r = MakeRow(*u);
+            if (r == kNoRow) {
+                from = 1;
+                continue;
+            }
+            const uint64_t* const row = m_steps.data() + static_cast<size_t>(r) * m_n;
+            uint64_t next = 0;
+            for (uint64_t bits = from; bits != 0; bits &= bits - 1) next |= row[__builtin_ctzll(bits)];
+            if (next & done) return true;
+            from = next | 1;
+        }
+        return false;
+    }
+
+private:
+    static constexpr uint32_t kUnknown = UINT32_MAX;
+    static constexpr uint32_t kNoRow = UINT32_MAX - 1;
+
+    uint32_t MakeRow(uint32_t u) {
+        const char* at = m_units.text.data() + m_units.start[u];
+        const char* const end = m_units.text.data() + m_units.start[u + 1];
+        const size_t row = m_steps.size();
+        bool any = false;
+        while (at < end) {
+            const char* const reading = at;
+            while (at < end && *at != chinese_text::PinyinUnits::kEndOfReading) ++at;
+            const size_t length = static_cast<size_t>(at - reading);
+            if (at < end) ++at;
+            if (length == 0) continue;
+            uint64_t starts = m_positionsOf[static_cast<unsigned char>(reading[0])];
+            if (starts == 0) continue;
+            if (!any) m_steps.resize(row + m_n, 0);
+            any = true;
+            for (; starts != 0; starts &= starts - 1) {
+                const size_t p = static_cast<size_t>(__builtin_ctzll(starts));
+                for (size_t l = 0; l < length && p + l < m_n && m_term[p + l] == reading[l]; ++l) {
+                    m_steps[row + p] |= uint64_t{1} << (p + l + 1);
+                }
+            }
+        }
+        m_rowOf[u] = any ? static_cast<uint32_t>(row / m_n) : kNoRow;
+        return m_rowOf[u];
+    }
+
+    const Units& m_units;
+    std::string m_term;
+    size_t m_n;
+    uint64_t m_positionsOf[256] = {};  // per letter: the positions of the term that hold it
+    std::vector<uint32_t> m_rowOf;     // per unit: its row, kNoRow, or kUnknown before its first use
+    std::vector<uint64_t> m_steps;     // row r, position p: m_steps[r * n + p]
+};
+
 bool SearchIndex::EntryMatches(Kind kind, const Field& field, size_t e, const std::wstring& term, uint64_t want,
-                               const PinyinTerm* pinyin) const {
+                               TermSteps* pinyin) const {
     const size_t length = field.start[e + 1] - field.start[e];
     if (kind == Kind::designed) {
         return (field.chars[e] & want) == want &&
@@ -640,10 +771,10 @@ bool SearchIndex::EntryMatches(Kind kind, const Field& field, size_t e, const st
     uint32_t x, y;
     PairBits(letters[0], letters[1], &x, &y);
     if (!((field.pairs[x >> 6][e] >> (x & 63)) & 1) || !((field.pairs[y >> 6][e] >> (y & 63)) & 1)) return false;
-    return pinyin->Matches(field.Packed(e));
+    return pinyin->Matches(field.UnitsBegin(e), field.UnitsEnd(e));
 }
 
-size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring& term,
+size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring& term, TermSteps* pinyin,
                               std::vector<uint64_t>* entries) const {
     const size_t count = field.Count();
     entries->assign((count + 63) / 64, 0);
@@ -673,9 +804,8 @@ size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring&
             ++matched;
         }
     }
-    PinyinTerm pinyin;
-    if (!pinyin.Prepare(term)) return matched;
-    const std::string& letters = pinyin.Text();
+    if (pinyin == nullptr) return matched;
+    const std::string& letters = pinyin->Text();
     if (letters.size() == 1) {
         // One letter matches exactly the texts with a reading that begins with it.
         const uint64_t bit = InitialBit(letters[0]);
@@ -698,7 +828,7 @@ size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring&
         if ((field.letters[e] & termLetters) != termLetters) continue;
         if (!((lists[x >> 6][e] >> (x & 63)) & 1) || !((lists[y >> 6][e] >> (y & 63)) & 1)) continue;
         if (TestBit(*entries, e)) continue;
-        if (pinyin.Matches(field.Packed(e))) {
+        if (pinyin->Matches(field.UnitsBegin(e), field.UnitsEnd(e))) {
             SetBit(*entries, e);
             ++matched;
         }
@@ -779,14 +909,16 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
     std::vector<uint8_t> known[4];  // per entry: 0 not looked at yet, 1 matches, 2 does not
     for (size_t t = 0; t < folded.size(); ++t) {
         const std::wstring& term = folded[t];
+        PinyinTerm prepared;
+        std::optional<TermSteps> steps;
+        if (kind == Kind::pinyin && prepared.Prepare(term)) steps.emplace(m_units, prepared);
+        TermSteps* const pinyin = steps ? &*steps : nullptr;
         if (t > 0) {
             size_t left = 0;
             for (uint64_t w : *hits) left += static_cast<size_t>(std::popcount(w));
             if (left <= n / 8 && left <= kFewSongs) {
                 // Few songs are left: look at their own entries only, each entry once.
                 const uint64_t want = CharBits(term);
-                PinyinTerm pinyin;
-                const bool byPinyin = kind == Kind::pinyin && pinyin.Prepare(term);
                 for (int f = 0; f < fieldCount; ++f) known[f].assign(m_fields[f].Count(), 0);
                 bool any = false;
                 for (size_t w = 0; w < words; ++w) {
@@ -800,7 +932,7 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
                             const uint32_t e = field.songsOf[id];
                             uint8_t& state = known[f][e];
                             if (state == 0) {
-                                state = EntryMatches(kind, field, e, term, want, byPinyin ? &pinyin : nullptr) ? 1 : 2;
+                                state = EntryMatches(kind, field, e, term, want, pinyin) ? 1 : 2;
                             }
                             match = state == 1;
                         }
@@ -817,7 +949,7 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
         bool any = false;
         for (int f = 0; f < fieldCount && !everything; ++f) {
             const Field& field = m_fields[f];
-            const size_t matched = MatchTerm(kind, field, term, &entryHits);
+            const size_t matched = MatchTerm(kind, field, term, pinyin, &entryHits);
             if (matched == 0) continue;
             any = true;
             // Every song has an entry of each field: all matched, every song matches.
@@ -853,10 +985,11 @@ size_t SearchIndex::MemoryBytes() const {
                  (f.chars.capacity() + f.pyChars.capacity() + f.initials.capacity() + f.pairs[0].capacity() +
                   f.pairs[1].capacity()) *
                      sizeof(uint64_t) +
-                 f.packed.capacity() + (f.packedEnd.capacity() + f.postingStart.capacity() + f.postings.capacity()) *
-                                           sizeof(uint32_t) +
+                 (f.units.capacity() + f.unitsEnd.capacity() + f.postingStart.capacity() + f.postings.capacity()) *
+                     sizeof(uint32_t) +
                  f.letters.capacity() * sizeof(uint64_t) + f.comma.capacity();
     }
+    bytes += m_units.text.capacity() + m_units.start.capacity() * sizeof(uint32_t);
     for (const auto& o : m_orders) bytes += o.capacity() * sizeof(uint32_t);
     return bytes;
 }

@@ -11,6 +11,8 @@
 //     occur, which pinyin initials and letter pairs can begin a match), so most entries are passed over
 //     by comparing a few bits.
 //
+//   - The pinyin units of every entry as numbers into one table of distinct units (see Units).
+//
 // Two kinds of search. `designed`: the matching of QuerySongs (a term is a substring of the artist text,
 // album name, title or extension, A-Z folded to a-z), giving exactly the songs the plain scan gives.
 // `pinyin`: a term matches the title, artist text or album name by its text folded (letter case,
@@ -79,27 +81,39 @@ private:
         std::vector<uint64_t> initials; // InitialBit of every reading's first letter
         std::vector<uint64_t> letters;  // CharBit of every letter of every reading
         std::vector<uint64_t> pairs[2]; // a 128-bit filter of the letter pairs that can begin a match
-        std::string packed;             // each entry's pinyin units (PinyinUnits::AppendPacked), in turn
-        std::vector<uint32_t> packedEnd;
+        std::vector<uint32_t> units;    // each entry's pinyin units (numbers into m_units), in turn
+        std::vector<uint32_t> unitsEnd; // entry i's units end at unitsEnd[i]
         std::vector<uint32_t> songsOf;  // per song id: its entry
         std::vector<uint32_t> postingStart;  // entry i's songs are postings[postingStart[i], [i + 1])
         std::vector<uint32_t> postings;      // song ids grouped by entry, ascending within each
         std::vector<uint8_t> comma;     // per entry: the text contains "," (artist text only)
 
         size_t Count() const { return start.empty() ? 0 : start.size() - 1; }
-        std::string_view Packed(size_t e) const {
-            const uint32_t begin = e == 0 ? 0 : packedEnd[e - 1];
-            return std::string_view(packed).substr(begin, packedEnd[e] - begin);
-        }
+        const uint32_t* UnitsBegin(size_t e) const { return units.data() + (e == 0 ? 0 : unitsEnd[e - 1]); }
+        const uint32_t* UnitsEnd(size_t e) const { return units.data() + unitsEnd[e]; }
     };
     static constexpr uint32_t kSame = UINT32_MAX;
 
+    // The distinct pinyin units of all fields (a Han character with its readings, a run of letters): a
+    // catalogue has a few thousand, while its texts have millions. Unit u is unitText[unitStart[u],
+    // unitStart[u + 1]): its readings, each followed by PinyinUnits::kEndOfReading.
+    struct Units {
+        std::string text;
+        std::vector<uint32_t> start{0};
+        size_t Count() const { return start.size() - 1; }
+    };
+    // A pinyin term worked out against the units (defined in SearchIndex.cpp), so that an entry is matched
+    // by a table lookup per unit instead of by reading its readings. One per term of a query.
+    class TermSteps;
+
     // Whether `term` (folded for `kind`, with CharBits `want`) matches entry `e` of `field`; `pinyin`: the
-    // term prepared for pinyin matching, or null when it cannot match by pinyin (or kind is designed).
+    // term worked out for pinyin matching, or null when it cannot match by pinyin (or kind is designed).
     bool EntryMatches(Kind kind, const Field& field, size_t e, const std::wstring& term, uint64_t want,
-                      const chinese_text::PinyinTerm* pinyin) const;
+                      TermSteps* pinyin) const;
     // Sets the bit of every entry of `field` that `term` (folded for `kind`) matches; returns how many.
-    size_t MatchTerm(Kind kind, const Field& field, const std::wstring& term, std::vector<uint64_t>* entries) const;
+    // `pinyin` as for EntryMatches.
+    size_t MatchTerm(Kind kind, const Field& field, const std::wstring& term, TermSteps* pinyin,
+                     std::vector<uint64_t>* entries) const;
     // Sets in `songs` the bit of every song whose entry of `field` has its bit set in `entries`.
     void AddSongsOf(const Field& field, const std::vector<uint64_t>& entries, size_t matched,
                     std::vector<uint64_t>* songs) const;
@@ -107,5 +121,6 @@ private:
     bool m_built = false;
     size_t m_songCount = 0;
     Field m_fields[4];                 // artist text, album name, title, extension
+    Units m_units;                     // the units the fields' entries are made of
     std::vector<uint32_t> m_orders[kOrders];
 };
