@@ -775,13 +775,11 @@ bool SearchIndex::EntryMatches(Kind kind, const Field& field, size_t e, const st
 }
 
 size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring& term, TermSteps* pinyin,
-                              std::vector<uint64_t>* entries) const {
-    const size_t count = field.Count();
-    entries->assign((count + 63) / 64, 0);
+                              size_t first, size_t count, std::vector<uint64_t>* entries) const {
     size_t matched = 0;
     const uint64_t want = CharBits(term);
     if (kind == Kind::designed) {
-        for (size_t e = 0; e < count; ++e) {
+        for (size_t e = first; e < count; ++e) {
             if ((field.chars[e] & want) != want) continue;
             const std::wstring_view text(field.text.data() + field.start[e], field.start[e + 1] - field.start[e]);
             if (text.find(term) != std::wstring_view::npos) {
@@ -797,7 +795,7 @@ size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring&
         return field.pyStart[e] == kSame ? std::wstring_view(field.text.data() + field.start[e], length)
                                          : std::wstring_view(field.pyText.data() + field.pyStart[e], length);
     };
-    for (size_t e = 0; e < count; ++e) {
+    for (size_t e = first; e < count; ++e) {
         if ((field.pyChars[e] & want) != want) continue;
         if (pyTextOf(e).find(term) != std::wstring_view::npos) {
             SetBit(*entries, e);
@@ -809,7 +807,7 @@ size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring&
     if (letters.size() == 1) {
         // One letter matches exactly the texts with a reading that begins with it.
         const uint64_t bit = InitialBit(letters[0]);
-        for (size_t e = 0; e < count; ++e) {
+        for (size_t e = first; e < count; ++e) {
             if ((field.initials[e] & bit) && !TestBit(*entries, e)) {
                 SetBit(*entries, e);
                 ++matched;
@@ -824,7 +822,7 @@ size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring&
     uint32_t x, y;
     PairBits(letters[0], letters[1], &x, &y);
     const uint64_t* const lists[2] = {field.pairs[0].data(), field.pairs[1].data()};
-    for (size_t e = 0; e < count; ++e) {
+    for (size_t e = first; e < count; ++e) {
         if ((field.letters[e] & termLetters) != termLetters) continue;
         if (!((lists[x >> 6][e] >> (x & 63)) & 1) || !((lists[y >> 6][e] >> (y & 63)) & 1)) continue;
         if (TestBit(*entries, e)) continue;
@@ -836,41 +834,43 @@ size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring&
     return matched;
 }
 
-void SearchIndex::AddSongsOf(const Field& field, const std::vector<uint64_t>& entries, size_t matched,
-                             std::vector<uint64_t>* songs) const {
-    // Few entries: their songs from the postings. Many: one pass over the songs' entries, which reads
-    // memory in order instead of jumping about.
+bool SearchIndex::AddSongsByPostings(const Field& field, const std::vector<uint64_t>& entries, size_t matched,
+                                     std::vector<uint64_t>* songs) const {
+    // Few entries: their songs from the postings. Many: one pass over the songs' entries (AddSongsOf),
+    // which reads memory in order instead of jumping about.
     size_t postings = 0;
     const size_t cheap = m_songCount / 8;
-    if (matched < cheap) {
-        for (size_t w = 0; w < entries.size() && postings <= cheap; ++w) {
-            uint64_t bits = entries[w];
-            while (bits != 0 && postings <= cheap) {
-                const size_t e = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
-                bits &= bits - 1;
-                postings += field.postingStart[e + 1] - field.postingStart[e];
+    if (matched >= cheap) return false;
+    for (size_t w = 0; w < entries.size() && postings <= cheap; ++w) {
+        uint64_t bits = entries[w];
+        while (bits != 0 && postings <= cheap) {
+            const size_t e = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+            bits &= bits - 1;
+            postings += field.postingStart[e + 1] - field.postingStart[e];
+        }
+    }
+    if (postings > cheap) return false;
+    for (size_t w = 0; w < entries.size(); ++w) {
+        uint64_t bits = entries[w];
+        while (bits != 0) {
+            const size_t e = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+            bits &= bits - 1;
+            for (uint32_t k = field.postingStart[e]; k < field.postingStart[e + 1]; ++k) {
+                SetBit(*songs, field.postings[k]);
             }
         }
     }
-    if (matched < cheap && postings <= cheap) {
-        for (size_t w = 0; w < entries.size(); ++w) {
-            uint64_t bits = entries[w];
-            while (bits != 0) {
-                const size_t e = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
-                bits &= bits - 1;
-                for (uint32_t k = field.postingStart[e]; k < field.postingStart[e + 1]; ++k) {
-                    SetBit(*songs, field.postings[k]);
-                }
-            }
-        }
-        return;
-    }
+    return true;
+}
+
+void SearchIndex::AddSongsOf(const Field& field, const std::vector<uint64_t>& entries, size_t firstWord,
+                             size_t lastWord, std::vector<uint64_t>* songs) const {
     // Without branches: a term found in many entries makes the branch on each song unpredictable.
     const uint32_t* const entryOf = field.songsOf.data();
     const uint64_t* const entryBits = entries.data();
     uint64_t* const songBits = songs->data();
     const size_t n = m_songCount;
-    for (size_t w = 0; w * 64 < n; ++w) {
+    for (size_t w = firstWord; w < lastWord; ++w) {
         const size_t first = w * 64;
         const size_t last = std::min(n, first + 64);
         uint64_t word = 0;
@@ -904,7 +904,7 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
     std::stable_sort(folded.begin(), folded.end(),
                      [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
     const int fieldCount = kind == Kind::designed ? 4 : 3;
-    std::vector<uint64_t> entryHits;
+    std::vector<uint64_t> entryHits[4];
     std::vector<uint64_t> termHits;
     std::vector<uint8_t> known[4];  // per entry: 0 not looked at yet, 1 matches, 2 does not
     for (size_t t = 0; t < folded.size(); ++t) {
@@ -944,19 +944,61 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
                 continue;
             }
         }
+        // The term against every entry of each field. A large catalogue's titles are shared with a helper
+        // thread: it takes the first of them (a whole number of words of entryHits[2]) with steps of its
+        // own, this thread the other titles and the other fields.
+        size_t matched[4] = {0, 0, 0, 0};
+        size_t total = 0;
+        for (int f = 0; f < fieldCount; ++f) {
+            entryHits[f].assign((m_fields[f].Count() + 63) / 64, 0);
+            total += m_fields[f].Count();
+        }
+        const size_t split = total >= m_sharedEntries ? std::min(m_fields[2].Count(), total / 2) / 64 * 64 : 0;
+        size_t matchedBeside = 0;
+        auto here = [&] {
+            for (int f = 0; f < fieldCount; ++f) {
+                const Field& field = m_fields[f];
+                matched[f] = MatchTerm(kind, field, term, pinyin, f == 2 ? split : 0, field.Count(), &entryHits[f]);
+            }
+        };
+        if (split == 0) {
+            here();
+        } else {
+            RunBeside(
+                [&] {
+                    std::optional<TermSteps> own;
+                    if (pinyin != nullptr) own.emplace(m_units, prepared);
+                    matchedBeside = MatchTerm(kind, m_fields[2], term, own ? &*own : nullptr, 0, split, &entryHits[2]);
+                },
+                here);
+        }
+        matched[2] += matchedBeside;
+
+        // Their songs: from the postings when few, else by a pass over every song, which a large catalogue
+        // shares with a helper thread by halves of the songs (whole words of termHits).
         termHits.assign(words, 0);
         bool everything = false;
         bool any = false;
-        for (int f = 0; f < fieldCount && !everything; ++f) {
-            const Field& field = m_fields[f];
-            const size_t matched = MatchTerm(kind, field, term, pinyin, &entryHits);
-            if (matched == 0) continue;
+        int passes[4];
+        int passCount = 0;
+        for (int f = 0; f < fieldCount; ++f) {
+            if (matched[f] == 0) continue;
             any = true;
             // Every song has an entry of each field: all matched, every song matches.
-            if (matched == field.Count()) everything = true;
-            else AddSongsOf(field, entryHits, matched, &termHits);
+            if (matched[f] == m_fields[f].Count()) everything = true;
+            else if (!AddSongsByPostings(m_fields[f], entryHits[f], matched[f], &termHits)) passes[passCount++] = f;
         }
         if (everything) continue;
+        auto pass = [&](size_t firstWord, size_t lastWord) {
+            for (int k = 0; k < passCount; ++k) {
+                AddSongsOf(m_fields[passes[k]], entryHits[passes[k]], firstWord, lastWord, &termHits);
+            }
+        };
+        if (passCount > 0 && n >= m_sharedSongs) {
+            RunBeside([&] { pass(0, words / 2); }, [&] { pass(words / 2, words); });
+        } else if (passCount > 0) {
+            pass(0, words);
+        }
         if (!any) {
             std::fill(hits->begin(), hits->end(), 0);
             break;

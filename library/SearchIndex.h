@@ -25,7 +25,10 @@
 // one at a time, each joined before Build goes on or returns: one walks the songs for the artist, album
 // and extension fields while the calling thread walks them for the titles, and then one makes the song
 // orders while the calling thread makes the entries. Each side writes only its own fields and locals.
-// Match and the orders are read by queries under SongMan::lock. The object has no lock of its own.
+// Match and the orders are read by queries under SongMan::lock. The object has no lock of its own. On a
+// large catalogue Match shares its passes with a helper thread of its own, joined before it goes on: the
+// helper matches a term against the first part of the titles (with TermSteps of its own) or adds the
+// songs of one half of the song ids, writing only its own words of the bit sets.
 #pragma once
 
 #include <cstddef>
@@ -64,6 +67,13 @@ public:
     // with no terms, every song. `duet`: also every song whose artist text contains "," (the designed
     // search's duet query).
     void Match(Kind kind, const std::vector<std::wstring>& terms, bool duet, std::vector<uint64_t>* hits) const;
+
+    // The sizes from which Match shares its passes with a helper thread: all fields' entries together, and
+    // songs. Lowered by tests so that small catalogues take the shared way too; kept by Build and Clear.
+    void ShareWorkFrom(size_t entries, size_t songs) {
+        m_sharedEntries = entries;
+        m_sharedSongs = songs;
+    }
 
     // Bytes held, for the benchmarks.
     size_t MemoryBytes() const;
@@ -110,14 +120,24 @@ private:
     // term worked out for pinyin matching, or null when it cannot match by pinyin (or kind is designed).
     bool EntryMatches(Kind kind, const Field& field, size_t e, const std::wstring& term, uint64_t want,
                       TermSteps* pinyin) const;
-    // Sets the bit of every entry of `field` that `term` (folded for `kind`) matches; returns how many.
-    // `pinyin` as for EntryMatches.
-    size_t MatchTerm(Kind kind, const Field& field, const std::wstring& term, TermSteps* pinyin,
-                     std::vector<uint64_t>* entries) const;
-    // Sets in `songs` the bit of every song whose entry of `field` has its bit set in `entries`.
-    void AddSongsOf(const Field& field, const std::vector<uint64_t>& entries, size_t matched,
+    // Sets the bit of every entry from `first` to `count` of `field` that `term` (folded for `kind`)
+    // matches; returns how many. `pinyin` as for EntryMatches. `entries` is sized for the field by the
+    // caller; `first` is a multiple of 64, so that two threads may fill two ranges at once.
+    size_t MatchTerm(Kind kind, const Field& field, const std::wstring& term, TermSteps* pinyin, size_t first,
+                     size_t count, std::vector<uint64_t>* entries) const;
+    // Sets in `songs` the bit of every song whose entry of `field` has its bit set in `entries` (`matched`
+    // of them) from the postings, and returns true, when they hold few songs; else false, and AddSongsOf
+    // is the way.
+    bool AddSongsByPostings(const Field& field, const std::vector<uint64_t>& entries, size_t matched,
+                            std::vector<uint64_t>* songs) const;
+    // The same by a pass over the songs of words [firstWord, lastWord) of `songs`, writing only those.
+    void AddSongsOf(const Field& field, const std::vector<uint64_t>& entries, size_t firstWord, size_t lastWord,
                     std::vector<uint64_t>* songs) const;
 
+    // Catalogues large enough that a helper thread for half the entries, or half the songs, pays for its
+    // start (some 50 microseconds); smaller ones are done on the calling thread alone.
+    size_t m_sharedEntries = 65536;
+    size_t m_sharedSongs = 262144;
     bool m_built = false;
     size_t m_songCount = 0;
     Field m_fields[4];                 // artist text, album name, title, extension
