@@ -775,18 +775,33 @@ bool SearchIndex::EntryMatches(Kind kind, const Field& field, size_t e, const st
 }
 
 size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring& term, TermSteps* pinyin,
-                              size_t first, size_t count, std::vector<uint64_t>* entries) const {
+                              size_t first, size_t count, const std::vector<uint64_t>* only,
+                              std::vector<uint64_t>* entries) const {
+    // Calls visit(e) for each entry to look at, in ascending order (inlined: it runs once per entry).
+    auto each = [&](auto&& visit) __attribute__((always_inline)) {
+        if (only == nullptr) {
+            for (size_t e = first; e < count; ++e) visit(e);
+            return;
+        }
+        for (size_t w = first / 64; w * 64 < count; ++w) {
+            for (uint64_t bits = (*only)[w]; bits != 0; bits &= bits - 1) {
+                const size_t e = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+                if (e >= count) return;
+                visit(e);
+            }
+        }
+    };
     size_t matched = 0;
     const uint64_t want = CharBits(term);
     if (kind == Kind::designed) {
-        for (size_t e = first; e < count; ++e) {
-            if ((field.chars[e] & want) != want) continue;
+        each([&](size_t e) __attribute__((always_inline)) {
+            if ((field.chars[e] & want) != want) return;
             const std::wstring_view text(field.text.data() + field.start[e], field.start[e + 1] - field.start[e]);
             if (text.find(term) != std::wstring_view::npos) {
                 SetBit(*entries, e);
                 ++matched;
             }
-        }
+        });
         return matched;
     }
 
@@ -795,24 +810,24 @@ size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring&
         return field.pyStart[e] == kSame ? std::wstring_view(field.text.data() + field.start[e], length)
                                          : std::wstring_view(field.pyText.data() + field.pyStart[e], length);
     };
-    for (size_t e = first; e < count; ++e) {
-        if ((field.pyChars[e] & want) != want) continue;
+    each([&](size_t e) __attribute__((always_inline)) {
+        if ((field.pyChars[e] & want) != want) return;
         if (pyTextOf(e).find(term) != std::wstring_view::npos) {
             SetBit(*entries, e);
             ++matched;
         }
-    }
+    });
     if (pinyin == nullptr) return matched;
     const std::string& letters = pinyin->Text();
     if (letters.size() == 1) {
         // One letter matches exactly the texts with a reading that begins with it.
         const uint64_t bit = InitialBit(letters[0]);
-        for (size_t e = first; e < count; ++e) {
+        each([&](size_t e) __attribute__((always_inline)) {
             if ((field.initials[e] & bit) && !TestBit(*entries, e)) {
                 SetBit(*entries, e);
                 ++matched;
             }
-        }
+        });
         return matched;
     }
     // Every letter of the term is a letter of some reading, and its first two letters begin a match:
@@ -822,15 +837,15 @@ size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring&
     uint32_t x, y;
     PairBits(letters[0], letters[1], &x, &y);
     const uint64_t* const lists[2] = {field.pairs[0].data(), field.pairs[1].data()};
-    for (size_t e = first; e < count; ++e) {
-        if ((field.letters[e] & termLetters) != termLetters) continue;
-        if (!((lists[x >> 6][e] >> (x & 63)) & 1) || !((lists[y >> 6][e] >> (y & 63)) & 1)) continue;
-        if (TestBit(*entries, e)) continue;
+    each([&](size_t e) __attribute__((always_inline)) {
+        if ((field.letters[e] & termLetters) != termLetters) return;
+        if (!((lists[x >> 6][e] >> (x & 63)) & 1) || !((lists[y >> 6][e] >> (y & 63)) & 1)) return;
+        if (TestBit(*entries, e)) return;
         if (pinyin->Matches(field.UnitsBegin(e), field.UnitsEnd(e))) {
             SetBit(*entries, e);
             ++matched;
         }
-    }
+    });
     return matched;
 }
 
@@ -896,15 +911,12 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
         for (wchar_t& c : f) c = kind == Kind::designed ? FoldAscii(c) : FoldForSearch(c);
         if (std::find(folded.begin(), folded.end(), f) == folded.end()) folded.push_back(std::move(f));
     }
-    // Songs left after a term that the next term checks one by one rather than by all entries: an eighth
-    // of the catalogue at most, and no more than the entries' lookups in scattered memory beat a pass
-    // over all entries (measured on 100,000 and 1,000,000 songs).
-    constexpr size_t kFewSongs = 16384;
     // The longest term first: it is likely to leave the fewest songs for the others.
     std::stable_sort(folded.begin(), folded.end(),
                      [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
     const int fieldCount = kind == Kind::designed ? 4 : 3;
     std::vector<uint64_t> entryHits[4];
+    std::vector<uint64_t> considered[4];
     std::vector<uint64_t> termHits;
     std::vector<uint8_t> known[4];  // per entry: 0 not looked at yet, 1 matches, 2 does not
     for (size_t t = 0; t < folded.size(); ++t) {
@@ -913,10 +925,11 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
         std::optional<TermSteps> steps;
         if (kind == Kind::pinyin && prepared.Prepare(term)) steps.emplace(m_units, prepared);
         TermSteps* const pinyin = steps ? &*steps : nullptr;
+        const std::vector<uint64_t>* only = nullptr;  // per field: the entries to look at, or all
         if (t > 0) {
             size_t left = 0;
             for (uint64_t w : *hits) left += static_cast<size_t>(std::popcount(w));
-            if (left <= n / 8 && left <= kFewSongs) {
+            if (left <= n / 8 && left <= m_tuning.fewSongs) {
                 // Few songs are left: look at their own entries only, each entry once.
                 const uint64_t want = CharBits(term);
                 for (int f = 0; f < fieldCount; ++f) known[f].assign(m_fields[f].Count(), 0);
@@ -943,6 +956,19 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
                 if (!any) break;  // no song is left for the other terms to keep
                 continue;
             }
+            if (left <= n / 4) {
+                // Not so few: the term is looked for in all entries, but only in those of songs still left.
+                for (int f = 0; f < fieldCount; ++f) {
+                    const uint32_t* const entryOf = m_fields[f].songsOf.data();
+                    considered[f].assign((m_fields[f].Count() + 63) / 64, 0);
+                    for (size_t w = 0; w < words; ++w) {
+                        for (uint64_t bits = (*hits)[w]; bits != 0; bits &= bits - 1) {
+                            SetBit(considered[f], entryOf[w * 64 + static_cast<size_t>(__builtin_ctzll(bits))]);
+                        }
+                    }
+                }
+                only = considered;
+            }
         }
         // The term against every entry of each field. A large catalogue's titles are shared with a helper
         // thread: it takes the first of them (a whole number of words of entryHits[2]) with steps of its
@@ -953,12 +979,13 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
             entryHits[f].assign((m_fields[f].Count() + 63) / 64, 0);
             total += m_fields[f].Count();
         }
-        const size_t split = total >= m_sharedEntries ? std::min(m_fields[2].Count(), total / 2) / 64 * 64 : 0;
+        const size_t split = total >= m_tuning.sharedEntries ? std::min(m_fields[2].Count(), total / 2) / 64 * 64 : 0;
         size_t matchedBeside = 0;
         auto here = [&] {
             for (int f = 0; f < fieldCount; ++f) {
                 const Field& field = m_fields[f];
-                matched[f] = MatchTerm(kind, field, term, pinyin, f == 2 ? split : 0, field.Count(), &entryHits[f]);
+                matched[f] = MatchTerm(kind, field, term, pinyin, f == 2 ? split : 0, field.Count(),
+                                       only != nullptr ? &only[f] : nullptr, &entryHits[f]);
             }
         };
         if (split == 0) {
@@ -968,7 +995,8 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
                 [&] {
                     std::optional<TermSteps> own;
                     if (pinyin != nullptr) own.emplace(m_units, prepared);
-                    matchedBeside = MatchTerm(kind, m_fields[2], term, own ? &*own : nullptr, 0, split, &entryHits[2]);
+                    matchedBeside = MatchTerm(kind, m_fields[2], term, own ? &*own : nullptr, 0, split,
+                                              only != nullptr ? &only[2] : nullptr, &entryHits[2]);
                 },
                 here);
         }
@@ -994,7 +1022,7 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
                 AddSongsOf(m_fields[passes[k]], entryHits[passes[k]], firstWord, lastWord, &termHits);
             }
         };
-        if (passCount > 0 && n >= m_sharedSongs) {
+        if (passCount > 0 && n >= m_tuning.sharedSongs) {
             RunBeside([&] { pass(0, words / 2); }, [&] { pass(words / 2, words); });
         } else if (passCount > 0) {
             pass(0, words);

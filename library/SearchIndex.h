@@ -68,12 +68,20 @@ public:
     // search's duet query).
     void Match(Kind kind, const std::vector<std::wstring>& terms, bool duet, std::vector<uint64_t>* hits) const;
 
-    // The sizes from which Match shares its passes with a helper thread: all fields' entries together, and
-    // songs. Lowered by tests so that small catalogues take the shared way too; kept by Build and Clear.
-    void ShareWorkFrom(size_t entries, size_t songs) {
-        m_sharedEntries = entries;
-        m_sharedSongs = songs;
-    }
+    // The sizes at which Match changes its way of working, set by tests so that small catalogues take
+    // every way too (the answers are the same); kept by Build and Clear.
+    struct Tuning {
+        // From this many entries of all fields together, and songs, Match shares its passes with a helper
+        // thread: a large catalogue's, where that pays for the thread's start (some 50 microseconds).
+        size_t sharedEntries = 65536;
+        size_t sharedSongs = 262144;
+        // Songs left after a term that the next term checks one by one rather than through the entries:
+        // an eighth of the catalogue at most, and no more than the entries' lookups in scattered memory
+        // beat a pass over the entries (measured on 100,000 and 1,000,000 songs). Up to a quarter of the
+        // catalogue, the next term looks only at the entries of the songs left.
+        size_t fewSongs = 16384;
+    };
+    void Tune(const Tuning& tuning) { m_tuning = tuning; }
 
     // Bytes held, for the benchmarks.
     size_t MemoryBytes() const;
@@ -121,10 +129,11 @@ private:
     bool EntryMatches(Kind kind, const Field& field, size_t e, const std::wstring& term, uint64_t want,
                       TermSteps* pinyin) const;
     // Sets the bit of every entry from `first` to `count` of `field` that `term` (folded for `kind`)
-    // matches; returns how many. `pinyin` as for EntryMatches. `entries` is sized for the field by the
-    // caller; `first` is a multiple of 64, so that two threads may fill two ranges at once.
+    // matches; returns how many. `pinyin` as for EntryMatches. `only`: when not null, only the entries
+    // with their bit set in it are looked at. `entries` is sized for the field by the caller; `first` is a
+    // multiple of 64, so that two threads may fill two ranges at once.
     size_t MatchTerm(Kind kind, const Field& field, const std::wstring& term, TermSteps* pinyin, size_t first,
-                     size_t count, std::vector<uint64_t>* entries) const;
+                     size_t count, const std::vector<uint64_t>* only, std::vector<uint64_t>* entries) const;
     // Sets in `songs` the bit of every song whose entry of `field` has its bit set in `entries` (`matched`
     // of them) from the postings, and returns true, when they hold few songs; else false, and AddSongsOf
     // is the way.
@@ -134,10 +143,7 @@ private:
     void AddSongsOf(const Field& field, const std::vector<uint64_t>& entries, size_t firstWord, size_t lastWord,
                     std::vector<uint64_t>* songs) const;
 
-    // Catalogues large enough that a helper thread for half the entries, or half the songs, pays for its
-    // start (some 50 microseconds); smaller ones are done on the calling thread alone.
-    size_t m_sharedEntries = 65536;
-    size_t m_sharedSongs = 262144;
+    Tuning m_tuning;
     bool m_built = false;
     size_t m_songCount = 0;
     Field m_fields[4];                 // artist text, album name, title, extension

@@ -146,13 +146,14 @@ TEST_F(SearchTest, DesignedSearchGivesTheScansAnswersOnRandomCatalogues) {
                 EXPECT_EQ(Ids(*sm_.QuerySongs(q, order)), expected)
                     << "round " << round << ", order \"" << std::string(order.begin(), order.end())
                     << "\", query of " << q.size() << " characters";
-                // The same with the passes shared with a helper thread, as on a large catalogue.
+                // The same with the passes shared with a helper thread, and the terms after the first
+                // looked for in the entries of the songs left, as on a large catalogue.
                 Forget();
-                sm_.search_index.ShareWorkFrom(0, 0);
+                sm_.search_index.Tune({0, 0, 0});
                 EXPECT_EQ(Ids(*sm_.QuerySongs(q, order)), expected)
                     << "shared, round " << round << ", order \"" << std::string(order.begin(), order.end())
                     << "\", query of " << q.size() << " characters";
-                sm_.search_index.ShareWorkFrom(SIZE_MAX, SIZE_MAX);
+                sm_.search_index.Tune({});
             }
         }
     }
@@ -321,11 +322,12 @@ TEST_F(SearchTest, PinyinIndexGivesTheScansAnswers) {
             const std::vector<int32_t> expected = Ids(*sm_.QueryPinyinSongs(q, L"album"));
             Index();
             EXPECT_EQ(Ids(*sm_.QueryPinyinSongs(q, L"album")), expected) << "round " << round;
-            // The same with the passes shared with a helper thread, as on a large catalogue.
+            // The same with the passes shared with a helper thread, and the terms after the first looked
+            // for in the entries of the songs left, as on a large catalogue.
             Forget();
-            sm_.search_index.ShareWorkFrom(0, 0);
+            sm_.search_index.Tune({0, 0, 0});
             EXPECT_EQ(Ids(*sm_.QueryPinyinSongs(q, L"album")), expected) << "shared, round " << round;
-            sm_.search_index.ShareWorkFrom(SIZE_MAX, SIZE_MAX);
+            sm_.search_index.Tune({});
         }
     }
 }
