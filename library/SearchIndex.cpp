@@ -774,6 +774,39 @@ bool SearchIndex::EntryMatches(Kind kind, const Field& field, size_t e, const st
     return pinyin->Matches(field.UnitsBegin(e), field.UnitsEnd(e));
 }
 
+namespace {
+
+// Calls check(e) for each entry e that `each` yields and cheap(e) lets through. The entries let through lie
+// scattered over texts and units too large for the caches, so they are checked in batches: far(e) asks
+// for the memory that tells where an entry's data lies some entries ahead, near(e) for the data itself a
+// few entries ahead, so that check rarely waits for memory.
+template <class Each, class Cheap, class Far, class Near, class Check>
+inline __attribute__((always_inline)) void CheckInBatches(Each&& each, Cheap&& cheap, Far&& far, Near&& near,
+                                                          Check&& check) {
+    constexpr size_t kBatch = 256, kFar = 16, kNear = 8;
+    uint32_t batch[kBatch];
+    size_t size = 0;
+    auto flush = [&] {
+        for (size_t i = 0; i < std::min(size, kFar); ++i) far(batch[i]);
+        for (size_t i = 0; i < std::min(size, kNear); ++i) near(batch[i]);
+        for (size_t i = 0; i < size; ++i) {
+            if (i + kFar < size) far(batch[i + kFar]);
+            if (i + kNear < size) near(batch[i + kNear]);
+            check(batch[i]);
+        }
+        size = 0;
+    };
+    // Without a branch on cheap(e), which lets through an unpredictable share of the entries.
+    each([&](size_t e) __attribute__((always_inline)) {
+        batch[size] = static_cast<uint32_t>(e);
+        size += cheap(e) ? 1 : 0;
+        if (size == kBatch) flush();
+    });
+    flush();
+}
+
+}  // namespace
+
 size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring& term, TermSteps* pinyin,
                               size_t first, size_t count, const std::vector<uint64_t>* only,
                               std::vector<uint64_t>* entries) const {
@@ -793,15 +826,18 @@ size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring&
     };
     size_t matched = 0;
     const uint64_t want = CharBits(term);
+    auto farText = [&](uint32_t e) { __builtin_prefetch(&field.start[e]); };
     if (kind == Kind::designed) {
-        each([&](size_t e) __attribute__((always_inline)) {
-            if ((field.chars[e] & want) != want) return;
-            const std::wstring_view text(field.text.data() + field.start[e], field.start[e + 1] - field.start[e]);
-            if (text.find(term) != std::wstring_view::npos) {
-                SetBit(*entries, e);
-                ++matched;
-            }
-        });
+        CheckInBatches(
+            each, [&](size_t e) { return (field.chars[e] & want) == want; }, farText,
+            [&](uint32_t e) { __builtin_prefetch(field.text.data() + field.start[e]); },
+            [&](uint32_t e) {
+                const std::wstring_view text(field.text.data() + field.start[e], field.start[e + 1] - field.start[e]);
+                if (text.find(term) != std::wstring_view::npos) {
+                    SetBit(*entries, e);
+                    ++matched;
+                }
+            });
         return matched;
     }
 
@@ -810,13 +846,19 @@ size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring&
         return field.pyStart[e] == kSame ? std::wstring_view(field.text.data() + field.start[e], length)
                                          : std::wstring_view(field.pyText.data() + field.pyStart[e], length);
     };
-    each([&](size_t e) __attribute__((always_inline)) {
-        if ((field.pyChars[e] & want) != want) return;
-        if (pyTextOf(e).find(term) != std::wstring_view::npos) {
-            SetBit(*entries, e);
-            ++matched;
-        }
-    });
+    CheckInBatches(
+        each, [&](size_t e) { return (field.pyChars[e] & want) == want; },
+        [&](uint32_t e) {
+            __builtin_prefetch(&field.start[e]);
+            __builtin_prefetch(&field.pyStart[e]);
+        },
+        [&](uint32_t e) { __builtin_prefetch(pyTextOf(e).data()); },
+        [&](uint32_t e) {
+            if (pyTextOf(e).find(term) != std::wstring_view::npos) {
+                SetBit(*entries, e);
+                ++matched;
+            }
+        });
     if (pinyin == nullptr) return matched;
     const std::string& letters = pinyin->Text();
     if (letters.size() == 1) {
@@ -837,15 +879,21 @@ size_t SearchIndex::MatchTerm(Kind kind, const Field& field, const std::wstring&
     uint32_t x, y;
     PairBits(letters[0], letters[1], &x, &y);
     const uint64_t* const lists[2] = {field.pairs[0].data(), field.pairs[1].data()};
-    each([&](size_t e) __attribute__((always_inline)) {
-        if ((field.letters[e] & termLetters) != termLetters) return;
-        if (!((lists[x >> 6][e] >> (x & 63)) & 1) || !((lists[y >> 6][e] >> (y & 63)) & 1)) return;
-        if (TestBit(*entries, e)) return;
-        if (pinyin->Matches(field.UnitsBegin(e), field.UnitsEnd(e))) {
-            SetBit(*entries, e);
-            ++matched;
-        }
-    });
+    CheckInBatches(
+        each,
+        [&](size_t e) {
+            // Bitwise, not short-circuit: no branches.
+            return ((field.letters[e] & termLetters) == termLetters) & ((lists[x >> 6][e] >> (x & 63)) & 1) &
+                   ((lists[y >> 6][e] >> (y & 63)) & 1) & !TestBit(*entries, e);
+        },
+        [&](uint32_t e) { __builtin_prefetch(&field.unitsEnd[e == 0 ? 0 : e - 1]); },
+        [&](uint32_t e) { __builtin_prefetch(field.UnitsBegin(e)); },
+        [&](uint32_t e) {
+            if (pinyin->Matches(field.UnitsBegin(e), field.UnitsEnd(e))) {
+                SetBit(*entries, e);
+                ++matched;
+            }
+        });
     return matched;
 }
 
