@@ -973,7 +973,7 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
         std::optional<TermSteps> steps;
         if (kind == Kind::pinyin && prepared.Prepare(term)) steps.emplace(m_units, prepared);
         TermSteps* const pinyin = steps ? &*steps : nullptr;
-        const std::vector<uint64_t>* only = nullptr;  // per field: the entries to look at, or all
+        const std::vector<uint64_t>* only[4] = {};  // per field: the entries to look at, or null: all
         if (t > 0) {
             size_t left = 0;
             for (uint64_t w : *hits) left += static_cast<size_t>(std::popcount(w));
@@ -1005,8 +1005,11 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
                 continue;
             }
             if (left <= n / 4) {
-                // Not so few: the term is looked for in all entries, but only in those of songs still left.
+                // Not so few: the term is looked for only in the entries of the songs still left, in each
+                // field with more entries than that (reading every left song's entry costs more than a
+                // look at a field's few entries).
                 for (int f = 0; f < fieldCount; ++f) {
+                    if (m_fields[f].Count() <= left) continue;
                     const uint32_t* const entryOf = m_fields[f].songsOf.data();
                     considered[f].assign((m_fields[f].Count() + 63) / 64, 0);
                     for (size_t w = 0; w < words; ++w) {
@@ -1014,8 +1017,8 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
                             SetBit(considered[f], entryOf[w * 64 + static_cast<size_t>(__builtin_ctzll(bits))]);
                         }
                     }
+                    only[f] = &considered[f];
                 }
-                only = considered;
             }
         }
         // The term against every entry of each field. A large catalogue's titles are shared with a helper
@@ -1033,7 +1036,7 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
             for (int f = 0; f < fieldCount; ++f) {
                 const Field& field = m_fields[f];
                 matched[f] = MatchTerm(kind, field, term, pinyin, f == 2 ? split : 0, field.Count(),
-                                       only != nullptr ? &only[f] : nullptr, &entryHits[f]);
+                                       only[f], &entryHits[f]);
             }
         };
         if (split == 0) {
@@ -1044,7 +1047,7 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
                     std::optional<TermSteps> own;
                     if (pinyin != nullptr) own.emplace(m_units, prepared);
                     matchedBeside = MatchTerm(kind, m_fields[2], term, own ? &*own : nullptr, 0, split,
-                                              only != nullptr ? &only[2] : nullptr, &entryHits[2]);
+                                              only[2], &entryHits[2]);
                 },
                 here);
         }
