@@ -87,23 +87,59 @@ void SetSortKey(std::string* key, std::wstring_view text, std::string_view bytes
     }
 }
 
-// A read-only copy of an id-to-artist map laid out for fast lookups: a table indexed by id when the ids
-// are dense enough, else a sorted array searched by halves.
+// The song loader's view of the artists by id: a table indexed by id when the ids are dense enough, else
+// a sorted array searched by halves. Each entry keeps what a song takes from its artist (the record and a
+// copy of its name) and counts the songs that took it, so that making a song touches only its entry
+// instead of the artist's record and name buffer, which lie scattered over megabytes: the songs share
+// the name uncounted (RecordText::ShareUncounted), and Settle adds each artist's songs to its song_count
+// and to its name's count in one pass. The destructor settles too, so the counts are right however
+// loading ends.
 class ArtistIdIndex final {
 public:
+    struct Entry {
+        Artist* artist = nullptr;
+        RecordText name;      // the artist's name, shared
+        uint32_t songs = 0;   // songs made since the last Settle that share `name` uncounted
+    };
+
     explicit ArtistIdIndex(const std::map<int32_t, Artist*>& byId)
         : ArtistIdIndex(std::vector<std::pair<int32_t, Artist*>>(byId.begin(), byId.end())) {}
 
     // From artists in line order: of those sharing an id, the later one is found, as in artists_by_id.
     explicit ArtistIdIndex(const std::vector<Artist*>& inLineOrder) : ArtistIdIndex(Pairs(inLineOrder)) {}
 
-    Artist* Find(int32_t id) const {
+    ArtistIdIndex(const ArtistIdIndex&) = delete;
+    ArtistIdIndex& operator=(const ArtistIdIndex&) = delete;
+    ~ArtistIdIndex() { Settle(); }
+
+    // Asks the processor for where Find(id) will look, when that is one place (the table).
+    void Prefetch(int32_t id) const {
+        if (!m_table.empty() && id >= 0 && static_cast<size_t>(id) < m_table.size()) {
+            __builtin_prefetch(&m_table[static_cast<size_t>(id)], 1);
+        }
+    }
+
+    Entry* Find(int32_t id) {
         if (!m_table.empty()) {
-            return id >= 0 && static_cast<size_t>(id) < m_table.size() ? m_table[static_cast<size_t>(id)] : nullptr;
+            if (id < 0 || static_cast<size_t>(id) >= m_table.size()) return nullptr;
+            Entry& e = m_table[static_cast<size_t>(id)];
+            return e.artist != nullptr ? &e : nullptr;
         }
         auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), id,
-                                   [](const std::pair<int32_t, Artist*>& e, int32_t key) { return e.first < key; });
-        return it != m_sorted.end() && it->first == id ? it->second : nullptr;
+                                   [](const std::pair<int32_t, Entry>& e, int32_t key) { return e.first < key; });
+        return it != m_sorted.end() && it->first == id ? &it->second : nullptr;
+    }
+
+    // Adds the songs counted in each entry to its artist's song_count and to its name's count.
+    void Settle() noexcept {
+        auto settle = [](Entry& e) {
+            if (e.songs == 0) return;
+            e.artist->song_count += static_cast<int32_t>(e.songs);
+            e.name.AddShares(e.songs);
+            e.songs = 0;
+        };
+        for (Entry& e : m_table) settle(e);
+        for (auto& [id, e] : m_sorted) settle(e);
     }
 
 private:
@@ -114,6 +150,8 @@ private:
         return pairs;
     }
 
+    static Entry EntryOf(Artist* artist) { return Entry{artist, artist->name, 0}; }
+
     // `pairs`: in line order, or in id order with distinct ids.
     explicit ArtistIdIndex(std::vector<std::pair<int32_t, Artist*>> pairs) {
         if (pairs.empty()) return;
@@ -123,23 +161,20 @@ private:
             high = std::max<int64_t>(high, id);
         }
         if (low >= 0 && high < static_cast<int64_t>(pairs.size()) * 8 + 4096) {
-            m_table.assign(static_cast<size_t>(high) + 1, nullptr);
-            for (const auto& [id, artist] : pairs) m_table[static_cast<size_t>(id)] = artist;  // the later wins
+            m_table.resize(static_cast<size_t>(high) + 1);
+            for (const auto& [id, artist] : pairs) m_table[static_cast<size_t>(id)] = EntryOf(artist);  // the later wins
             return;
         }
         std::stable_sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         // Of a run of equal ids keep the last, the later line.
-        size_t kept = 0;
         for (size_t i = 0; i < pairs.size(); ++i) {
             if (i + 1 < pairs.size() && pairs[i + 1].first == pairs[i].first) continue;
-            pairs[kept++] = pairs[i];
+            m_sorted.emplace_back(pairs[i].first, EntryOf(pairs[i].second));
         }
-        pairs.resize(kept);
-        m_sorted = std::move(pairs);
     }
 
-    std::vector<Artist*> m_table;
-    std::vector<std::pair<int32_t, Artist*>> m_sorted;
+    std::vector<Entry> m_table;
+    std::vector<std::pair<int32_t, Entry>> m_sorted;
 };
 
 // Whether Reload refills the old catalogue's song records instead of deleting them (see
@@ -442,7 +477,7 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* starte
     // artists_by_id stays the catalogue's index by id, but one lookup per song line in a tree of
     // scattered nodes costs a cache miss per level; a flat table made once answers the same question
     // (made from the artist index's records when they are given: the map may still be in the making).
-    const ArtistIdIndex byId = artistsInLineOrder != nullptr ? ArtistIdIndex(*artistsInLineOrder) : ArtistIdIndex(artists_by_id);
+    ArtistIdIndex byId = artistsInLineOrder != nullptr ? ArtistIdIndex(*artistsInLineOrder) : ArtistIdIndex(artists_by_id);
 
     // The extension of the song made last, shared with the next song that has the same one.
     RecordText lastExt;
@@ -451,21 +486,9 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* starte
         FieldBatch& texts = chunk->texts;
         const size_t count = chunk->songs.size();
         for (size_t k = 0; k < count; ++k) {
-            // Each song counts itself for its artist and shares the artist's name (which counts the song
-            // in the name's buffer): the artists lie scattered in memory, so the record of the artist
-            // 2 * kArtistLookahead songs ahead is asked for now, and the name buffer of the one
-            // kArtistLookahead ahead, whose record was asked for earlier and has arrived by now.
-            if (k + 2 * kArtistLookahead < count) {
-                if (const Artist* ahead = byId.Find(chunk->songs[k + 2 * kArtistLookahead].artist_id)) {
-                    __builtin_prefetch(ahead, 1);
-                }
-            }
-            if (k + kArtistLookahead < count) {
-                if (const Artist* ahead = byId.Find(chunk->songs[k + kArtistLookahead].artist_id)) {
-                    __builtin_prefetch(ahead->name.data(), 1);
-                }
-            }
-            Artist* artist = byId.Find(chunk->songs[k].artist_id);
+            // The table slots of songs a few lines ahead are asked for now: ids jump about the table.
+            if (k + kArtistLookahead < count) byId.Prefetch(chunk->songs[k + kArtistLookahead].artist_id);
+            ArtistIdIndex::Entry* artist = byId.Find(chunk->songs[k].artist_id);
             if (artist == nullptr) continue;  // a line naming no loaded artist is not a song
             PrefetchReusableSongs(*this, 4);
             const std::wstring_view title = texts.Text(2 * k);
@@ -474,9 +497,9 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* starte
             Song* song = NewSong();
             song->album_ref = vod;
             ++vod->song_count;
-            ++artist->song_count;
-            song->artist = artist->name;
-            song->artist_ref = artist;
+            ++artist->songs;  // counted for the artist and its name by byId.Settle
+            song->artist.ShareUncounted(artist->name);
+            song->artist_ref = artist->artist;
             song->id = static_cast<int32_t>(songs.size());
             song->name.assign(title);
             SetExtension(&song->ext, path, &lastExt);

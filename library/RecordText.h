@@ -13,12 +13,14 @@
 //   - It converts implicitly to std::basic_string_view, and to std::basic_string for callers that want
 //     an owning copy; comparisons, find, substr and concatenation work like std::basic_string's.
 //
-// Threads: like std::basic_string, one object must not be written while another thread uses it (records
-// change only under the catalogue lock). Different objects that share a buffer may be copied and destroyed
-// on different threads: the count is atomic, and a shared buffer is read-only.
+// Threads: like std::basic_string, one object must not be written while another thread uses it. The count
+// is a plain number, not an atomic one: texts that share a buffer must be copied and dropped on one thread
+// at a time, as the catalogue's records are (they change only under SongMan::lock, and every reader that
+// copies holds it too). Reading a shared text's characters from any number of threads is fine. An atomic
+// count would make every song of a million-song load wait on its artist's scattered name buffer: a
+// locked increment lets nothing after it proceed until the buffer has arrived.
 #pragma once
 
-#include <atomic>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -73,7 +75,7 @@ public:
             return *this;
         }
         if (m_buffer != nullptr && m_buffer->capacity >= text.size() &&
-            m_buffer->refs.load(std::memory_order_acquire) == 1) {
+            m_buffer->refs == 1) {
             Char* chars = Chars(m_buffer);
             Traits::move(chars, text.data(), text.size());
             chars[text.size()] = Char();
@@ -95,9 +97,25 @@ public:
         Release();
         m_buffer = nullptr;
     }
+    // For a loader that shares one text with very many records: ShareUncounted makes this text share
+    // `from`'s buffer without counting the share, and the loader then counts all such shares of that
+    // buffer at once with AddShares(n) on any text holding it, before any of them is copied or dropped.
+    // Counting as it goes would touch every shared buffer once per record.
+    void ShareUncounted(const BasicRecordText& from) noexcept {
+        if (m_buffer == from.m_buffer) {
+            if (m_buffer != nullptr) --m_buffer->refs;  // this text's own count becomes an uncounted share
+            return;
+        }
+        Release();
+        m_buffer = from.m_buffer;
+    }
+    void AddShares(uint32_t n) const noexcept {
+        if (m_buffer != nullptr) m_buffer->refs += n;
+    }
+
     // Empties the text but keeps a buffer that this object alone holds, for the next assign to fill.
     void Blank() noexcept {
-        if (m_buffer != nullptr && m_buffer->refs.load(std::memory_order_acquire) == 1) {
+        if (m_buffer != nullptr && m_buffer->refs == 1) {
             m_buffer->size = 0;
             Chars(m_buffer)[0] = Char();
         } else {
@@ -182,7 +200,7 @@ private:
     using Traits = std::char_traits<Char>;
 
     struct Buffer {
-        std::atomic<uint32_t> refs;
+        uint32_t refs;      // the RecordTexts holding this buffer
         uint32_t size;
         uint32_t capacity;  // characters that fit, not counting the terminating zero
     };
@@ -211,17 +229,17 @@ private:
         bytes = ((bytes + 8 + 15) & ~size_t{15}) - 8;
         void* memory = ::operator new(bytes);
         auto* b = new (memory) Buffer;
-        b->refs.store(1, std::memory_order_relaxed);
+        b->refs = 1;
         b->size = 0;
         b->capacity = static_cast<uint32_t>((bytes - sizeof(Buffer)) / sizeof(Char) - 1);
         return b;
     }
 
     void Retain() noexcept {
-        if (m_buffer != nullptr) m_buffer->refs.fetch_add(1, std::memory_order_relaxed);
+        if (m_buffer != nullptr) ++m_buffer->refs;
     }
     void Release() noexcept {
-        if (m_buffer != nullptr && m_buffer->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        if (m_buffer != nullptr && --m_buffer->refs == 0) {
             m_buffer->~Buffer();
             ::operator delete(m_buffer);
         }
