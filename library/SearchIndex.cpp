@@ -1023,6 +1023,7 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
         if (kind == Kind::pinyin && prepared.Prepare(term)) steps.emplace(m_units, prepared);
         TermSteps* const pinyin = steps ? &*steps : nullptr;
         const std::vector<uint64_t>* only[4] = {};  // per field: the entries to look at, or null: all
+        bool narrowed = false;  // not so few songs are left: only they are looked up once the entries match
         if (t > 0) {
             size_t left = 0;
             for (uint64_t w : *hits) left += static_cast<size_t>(std::popcount(w));
@@ -1054,6 +1055,7 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
                 continue;
             }
             if (left <= n / 4) {
+                narrowed = true;
                 // Not so few: the term is looked for only in the entries of the songs still left, in each
                 // field with more entries than that (reading every left song's entry costs more than a
                 // look at a field's few entries).
@@ -1102,6 +1104,34 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
         }
         matched[2] += matchedBeside;
 
+        if (narrowed) {
+            // A quarter of the songs at most are left: each keeps its bit when one of its entries matched,
+            // which reads the entries of those songs only instead of passing over every song.
+            int fields[4];
+            int matchedFields = 0;
+            for (int f = 0; f < fieldCount; ++f) {
+                if (matched[f] != 0) fields[matchedFields++] = f;
+            }
+            bool left = false;
+            for (size_t w = 0; w < words; ++w) {
+                uint64_t keep = 0;
+                for (uint64_t bits = (*hits)[w]; bits != 0; bits &= bits - 1) {
+                    const size_t bit = static_cast<size_t>(__builtin_ctzll(bits));
+                    const size_t id = w * 64 + bit;
+                    uint64_t match = 0;
+                    for (int k = 0; k < matchedFields; ++k) {
+                        const uint32_t e = m_fields[fields[k]].songsOf[id];
+                        match |= (entryHits[fields[k]][e >> 6] >> (e & 63)) & 1;
+                    }
+                    keep |= match << bit;
+                }
+                (*hits)[w] = keep;
+                left = left || keep != 0;
+            }
+            if (!left) break;  // no song is left for the other terms to keep
+            continue;
+        }
+
         // Their songs: from the postings when few, else by a pass over every song, which a large catalogue
         // shares with a helper thread by halves of the songs (whole words of termHits).
         termHits.assign(words, 0);
@@ -1143,6 +1173,62 @@ void SearchIndex::Match(Kind kind, const std::vector<std::wstring>& terms, bool 
         for (size_t id = 0; id < n; ++id) {
             if (artist.comma[artist.songsOf[id]]) SetBit(*hits, id);
         }
+    }
+}
+
+void SearchIndex::InOrder(int order, const std::vector<uint64_t>& hits, size_t found, Song* const* sorted,
+                          Song* const* byId, std::vector<Song*>* result) const {
+    const std::vector<uint32_t>& ids = m_orders[order];
+    const uint64_t* const bits = hits.data();
+    auto hit = [bits](uint32_t id) { return (bits[id >> 6] >> (id & 63)) & 1; };
+    // Few hits: only the ids are read (a third of what reading the songs too costs), then the hits' songs
+    // are looked up; many: the sorted songs are read beside the ids, so that no song is looked up. Either
+    // way every position is written and only a hit moves on (no mispredicted branches when half the songs
+    // match); a pass stops once it has all `found` hits, so its buffer holds found + 1. Returns how many.
+    const bool few = found < ids.size() / 16;
+    auto pass = [&](size_t first, size_t last, uint32_t* outIds, Song** outSongs) {
+        const uint32_t* const orderIds = ids.data();
+        size_t k = 0;
+        if (few) {
+            for (size_t i = first; k < found && i < last; ++i) {
+                outIds[k] = orderIds[i];
+                k += hit(orderIds[i]);
+            }
+        } else {
+            for (size_t i = first; k < found && i < last; ++i) {
+                outSongs[k] = sorted[i];
+                k += hit(orderIds[i]);
+            }
+        }
+        return k;
+    };
+    const size_t n = ids.size();
+    result->resize(found + 1);
+    std::vector<uint32_t> idsHere(few ? found + 1 : 0);
+    std::vector<uint32_t> idsBeside;
+    std::vector<Song*> songsBeside;
+    size_t foundHere = 0;
+    size_t foundBeside = 0;
+    if (n >= m_tuning.sharedSongs && found > 0) {
+        // The first half of the order here, straight into the result; the second beside, into buffers of
+        // the helper's own that are copied after the first half's songs.
+        const size_t half = n / 2;
+        RunBeside(
+            [&] {
+                (few ? idsBeside.resize(found + 1) : songsBeside.resize(found + 1));
+                foundBeside = pass(half, n, idsBeside.data(), songsBeside.data());
+            },
+            [&] { foundHere = pass(0, half, idsHere.data(), result->data()); });
+    } else {
+        foundHere = pass(0, n, idsHere.data(), result->data());
+    }
+    result->resize(found);
+    Song** const out = result->data();
+    if (few) {
+        for (size_t k = 0; k < foundHere; ++k) out[k] = byId[idsHere[k]];
+        for (size_t k = 0; k < foundBeside; ++k) out[foundHere + k] = byId[idsBeside[k]];
+    } else if (foundBeside > 0) {
+        std::memcpy(out + foundHere, songsBeside.data(), foundBeside * sizeof(Song*));
     }
 }
 

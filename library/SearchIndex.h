@@ -41,6 +41,7 @@
 
 class SongMan;
 class PinyinColumns;
+struct Song;
 
 class SearchIndex final {
 public:
@@ -67,6 +68,13 @@ public:
     // with no terms, every song. `duet`: also every song whose artist text contains "," (the designed
     // search's duet query).
     void Match(Kind kind, const std::vector<std::wstring>& terms, bool duet, std::vector<uint64_t>* hits) const;
+
+    // Puts into `result` (resized here) the songs whose bit is set in `hits` (`found` of them, as Match
+    // left them) in order `order`: from `sorted` (the songs in that order) when many, else through `byId`
+    // (the songs by id). A large catalogue's pass over the order is shared with a helper thread of its own
+    // (the second half of the order, into a buffer of its own), joined before it returns.
+    void InOrder(int order, const std::vector<uint64_t>& hits, size_t found, Song* const* sorted,
+                 Song* const* byId, std::vector<Song*>* result) const;
 
     // The sizes at which Match changes its way of working, set by tests so that small catalogues take
     // every way too (the answers are the same); kept by Build and Clear.

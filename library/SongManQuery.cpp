@@ -215,31 +215,9 @@ std::vector<Song*>* SongMan::QueryOfKind(SearchIndex::Kind kind, const std::wstr
         size_t found = 0;
         for (uint64_t w : hits) found += static_cast<size_t>(std::popcount(w));
         auto hit = [&hits](size_t id) { return (hits[id >> 6] >> (id & 63)) & 1; };
-        const std::vector<uint32_t>& ids = search_index.Order(order);
-        if (ids.size() == sorted->size() && found < ids.size() / 16) {
-            // The prepared ids are the sorted list's songs in the same order. Few hits: only the ids are read
-            // (a third of what the pass below reads), every id is written and only a hit moves on; then the
-            // hits' songs are looked up. It stops once all are found.
-            std::vector<uint32_t> found_ids(found + 1);
-            const uint32_t* const order_ids = ids.data();
-            for (size_t i = 0, k = 0; k < found; ++i) {
-                found_ids[k] = order_ids[i];
-                k += hit(order_ids[i]);
-            }
-            result->resize(found);
-            for (size_t k = 0; k < found; ++k) (*result)[k] = songs[found_ids[k]];
-        } else if (ids.size() == sorted->size()) {
-            // The prepared ids are the sorted list's songs in the same order: no song record is read. Every
-            // song is written and only a hit moves on, so that half the songs matching costs no mispredicted
-            // branches; it stops once all are found.
-            result->resize(found);
-            Song** out = result->data();
-            Song* const* in = sorted->data();
-            const uint32_t* const order_ids = ids.data();
-            for (size_t i = 0, k = 0; k < found; ++i) {
-                out[k] = in[i];
-                k += hit(order_ids[i]);
-            }
+        if (search_index.Order(order).size() == sorted->size()) {
+            // The prepared ids are the sorted list's songs in the same order: no song record is read.
+            search_index.InOrder(order, hits, found, sorted->data(), songs.data(), result);
         } else {
             result->reserve(found);
             for (Song* song : *sorted) {
