@@ -28,7 +28,9 @@
 // Match and the orders are read by queries under SongMan::lock. The object has no lock of its own. On a
 // large catalogue Match shares its passes with a helper thread of its own, joined before it goes on: the
 // helper matches a term against the first part of the titles (with TermSteps of its own) or adds the
-// songs of one half of the song ids, writing only its own words of the bit sets.
+// songs of one half of the song ids, writing only its own words of the bit sets. InOrder likewise, under
+// SongMan::lock, shares a large catalogue's pass over an order with a helper thread of its own that writes
+// only buffers of its own, joined before InOrder goes on.
 #pragma once
 
 #include <cstddef>
