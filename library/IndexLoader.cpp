@@ -492,7 +492,7 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* starte
             if (artist == nullptr) continue;  // a line naming no loaded artist is not a song
             PrefetchReusableSongs(*this, 4);
             const std::wstring_view title = texts.Text(2 * k);
-            std::wstring_view path = texts.Text(2 * k + 1);
+            const std::wstring_view path = texts.Text(2 * k + 1);
 
             Song* song = NewSong();
             song->album_ref = vod;
@@ -503,8 +503,7 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* starte
             song->id = static_cast<int32_t>(songs.size());
             song->name.assign(title);
             SetExtension(&song->ext, path, &lastExt);
-            if (path.substr(0, 5) == L"\\mtv\\") path.remove_prefix(5);
-            song->path.assign(path);
+            song->path.AssignEncoded(chunk->Path(k));  // without a leading "\\mtv\\", encoded by the reader
             song->audio_type = chunk->songs[k].audio_type;
             songs.push_back(song);
             pinyin_columns.SetSong(song->id, chunk->Column(k));
@@ -512,6 +511,8 @@ bool SongMan::LoadVodMtvIndex(const std::wstring& file, SongIndexReading* starte
         chunk->texts.Clear();
         chunk->songs.clear();
         chunk->columns.clear();
+        chunk->paths.clear();
+        chunk->path_ends.clear();
         pipe.PutFree(chunk);
     }
     reading->reader->Join();  // rethrows what stopped the reader early (memory ran out)

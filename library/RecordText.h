@@ -279,6 +279,21 @@ public:
         m_bytes.assign(std::string_view(out, n));
         return *this;
     }
+
+    // The bytes assign(text) would keep, appended to `out`: a loader can encode paths on another thread
+    // and hand them over to AssignEncoded.
+    static void AppendEncoded(std::wstring_view text, std::string* out) {
+        const size_t at = out->size();
+        out->resize(at + text.size() * 7);
+        size_t n = 0;
+        for (wchar_t c : text) n += Encode(static_cast<uint32_t>(c), out->data() + at + n);
+        out->resize(at + n);
+    }
+    // Takes bytes made by AppendEncoded.
+    RecordPath& AssignEncoded(std::string_view bytes) {
+        m_bytes.assign(bytes);
+        return *this;
+    }
     void clear() noexcept { m_bytes.clear(); }
     void Blank() noexcept { m_bytes.Blank(); }
     bool empty() const noexcept { return m_bytes.empty(); }

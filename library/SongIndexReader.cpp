@@ -10,6 +10,19 @@
 namespace index_loading {
 namespace {
 
+// Converts a filled chunk's texts and encodes its paths as the song records keep them.
+void Finish(SongChunk* chunk) {
+    chunk->texts.Convert();
+    chunk->paths.clear();
+    chunk->path_ends.clear();
+    for (size_t k = 0; k < chunk->songs.size(); ++k) {
+        std::wstring_view path = chunk->texts.Text(2 * k + 1);
+        if (path.substr(0, 5) == L"\\mtv\\") path.remove_prefix(5);
+        RecordPath::AppendEncoded(path, &chunk->paths);
+        chunk->path_ends.push_back(static_cast<uint32_t>(chunk->paths.size()));
+    }
+}
+
 // The reader's side: every line of the song index with enough fields (the header skipped) into chunks,
 // in order. Uses only the file and the pipe; never the catalogue.
 void ReadSongChunks(IndexFile& index, SongChunkPipe& pipe) {
@@ -31,13 +44,13 @@ void ReadSongChunks(IndexFile& index, SongChunkPipe& pipe) {
             chunk->texts.Add(FieldText(fields[1]));
             chunk->texts.Add(FieldText(fields[13]));
             if (chunk->texts.Full()) {
-                chunk->texts.Convert();
+                Finish(chunk);
                 pipe.PutFilled(chunk);
                 chunk = pipe.TakeFree();
             }
         });
         if (chunk != nullptr) {
-            chunk->texts.Convert();
+            Finish(chunk);
             pipe.PutFilled(chunk);  // possibly empty; the loader takes it like any other
         }
         pipe.Finish(nullptr);

@@ -15,6 +15,7 @@
 
 #include "library/ChunkPipe.h"
 #include "library/FieldBatch.h"
+#include "library/RecordText.h"
 #include "library/IndexFile.h"
 
 namespace index_loading {
@@ -41,6 +42,15 @@ struct alignas(64) SongChunk {
     FieldBatch texts;                // title and path of each song, in turn
     std::vector<PendingSong> songs;  // one per song of the chunk, in line order
     std::string columns;             // the songs' pinyin columns as read (ASCII), one after another
+    // The songs' paths as a song record keeps them (a leading "\mtv\" dropped, RecordPath's bytes), one
+    // after another, encoded here on the reader thread rather than by the loader.
+    std::string paths;
+    std::vector<uint32_t> path_ends;
+
+    std::string_view Path(size_t k) const {
+        const uint32_t begin = k == 0 ? 0 : path_ends[k - 1];
+        return std::string_view(paths).substr(begin, path_ends[k] - begin);
+    }
 
     // The pinyin column of the chunk's song `k`.
     std::string_view Column(size_t k) const {
