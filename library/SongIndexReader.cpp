@@ -64,6 +64,6 @@ void ReadSongChunks(IndexFile& index, SongChunkPipe& pipe) {
 
 bool SongIndexReading::Start(const std::wstring& file) {
     if (!index.Open(file)) return false;
-    reader.emplace(pipe, "sinjo-index", [this] { index_loading::ReadSongChunks(index, pipe); });
+    reader.emplace(pipe, "sinjo-songs", [this] { index_loading::ReadSongChunks(index, pipe); });
     return true;
 }
