@@ -272,6 +272,13 @@ TEST_F(LoaderEquivalenceTest, ReloadsOverAFullCatalogueMatchFreshLoads) {
         ASSERT_TRUE(fresh.Reload());
         EXPECT_EQ(snapshot(reused), snapshot(fresh)) << "round " << round;
         EXPECT_TRUE(reused.reusable_songs.empty());
+        // Indexed songs share their artist's name rather than holding copies of it.
+        for (const SongMan* man : {&reused, &fresh}) {
+            for (const Song* s : man->songs) {
+                if (!s->full_path.empty() || s->artist.empty()) continue;
+                EXPECT_TRUE(s->artist.SharesWith(s->artist_ref->name)) << "round " << round << " song " << s->id;
+            }
+        }
     }
 
     // A failed reload (no song index) leaves artists only, and the next one fills the catalogue again.
