@@ -30,6 +30,31 @@
 #include <string_view>
 #include <utility>
 
+namespace record_text_detail {
+
+// Writes one character as UTF-8, widened to take any 32-bit value: the old five- and six-byte forms beyond
+// 21 bits and a seven-byte form (lead 0xFE) beyond 31, so that every wchar_t comes back exactly. Returns
+// how many bytes (1 to 7) it wrote to `out`.
+inline size_t EncodeUnit(uint32_t u, char* out) {
+    if (u < 0x80) {
+        out[0] = static_cast<char>(u);
+        return 1;
+    }
+    size_t length;
+    uint32_t lead;
+    if (u < 0x800) length = 2, lead = 0xC0;
+    else if (u < 0x10000) length = 3, lead = 0xE0;
+    else if (u < 0x200000) length = 4, lead = 0xF0;
+    else if (u < 0x4000000) length = 5, lead = 0xF8;
+    else if (u < 0x80000000u) length = 6, lead = 0xFC;
+    else length = 7, lead = 0xFE;
+    for (size_t k = length - 1; k > 0; --k, u >>= 6) out[k] = static_cast<char>(0x80 | (u & 0x3F));
+    out[0] = static_cast<char>(lead | u);  // what is left of u fits beside the lead bits
+    return length;
+}
+
+}  // namespace record_text_detail
+
 template <class Char>
 class BasicRecordText final {
 public:
@@ -178,20 +203,8 @@ public:
         if constexpr (sizeof(Char) == 1) {
             return out.write(reinterpret_cast<const char*>(text.data()), static_cast<std::streamsize>(text.size()));
         } else {
-            for (Char c : text) {
-                const uint32_t u = static_cast<uint32_t>(c);
-                if (u < 0x80) {
-                    out.put(static_cast<char>(u));
-                } else if (u < 0x800) {
-                    out.put(static_cast<char>(0xC0 | (u >> 6))).put(static_cast<char>(0x80 | (u & 0x3F)));
-                } else if (u < 0x10000) {
-                    out.put(static_cast<char>(0xE0 | (u >> 12))).put(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-                    out.put(static_cast<char>(0x80 | (u & 0x3F)));
-                } else {
-                    out.put(static_cast<char>(0xF0 | ((u >> 18) & 0x07))).put(static_cast<char>(0x80 | ((u >> 12) & 0x3F)));
-                    out.put(static_cast<char>(0x80 | ((u >> 6) & 0x3F))).put(static_cast<char>(0x80 | (u & 0x3F)));
-                }
-            }
+            char bytes[8];
+            for (Char c : text) out.write(bytes, static_cast<std::streamsize>(record_text_detail::EncodeUnit(static_cast<uint32_t>(c), bytes)));
             return out;
         }
     }
@@ -267,16 +280,9 @@ public:
     RecordPath& operator=(const wchar_t* text) { return assign(std::wstring_view(text)); }
 
     RecordPath& assign(std::wstring_view text) {
-        char stack[256];
-        std::string heap;
-        char* out = stack;
-        if (text.size() * 7 > sizeof stack) {
-            heap.resize(text.size() * 7);
-            out = heap.data();
-        }
-        size_t n = 0;
-        for (wchar_t c : text) n += Encode(static_cast<uint32_t>(c), out + n);
-        m_bytes.assign(std::string_view(out, n));
+        std::string bytes;
+        AppendEncoded(text, &bytes);
+        m_bytes.assign(bytes);
         return *this;
     }
 
@@ -286,7 +292,7 @@ public:
         const size_t at = out->size();
         out->resize(at + text.size() * 7);
         size_t n = 0;
-        for (wchar_t c : text) n += Encode(static_cast<uint32_t>(c), out->data() + at + n);
+        for (wchar_t c : text) n += record_text_detail::EncodeUnit(static_cast<uint32_t>(c), out->data() + at + n);
         out->resize(at + n);
     }
     // Takes bytes made by AppendEncoded.
@@ -321,25 +327,7 @@ public:
     friend std::ostream& operator<<(std::ostream& out, const RecordPath& path) { return out << path.m_bytes; }
 
 private:
-    // Writes one character in 1 to 7 bytes; returns how many.
-    static size_t Encode(uint32_t u, char* out) {
-        if (u < 0x80) {
-            out[0] = static_cast<char>(u);
-            return 1;
-        }
-        size_t length;
-        uint32_t lead;
-        if (u < 0x800) length = 2, lead = 0xC0;
-        else if (u < 0x10000) length = 3, lead = 0xE0;
-        else if (u < 0x200000) length = 4, lead = 0xF0;
-        else if (u < 0x4000000) length = 5, lead = 0xF8;
-        else if (u < 0x80000000u) length = 6, lead = 0xFC;
-        else length = 7, lead = 0xFE;
-        for (size_t k = length - 1; k > 0; --k, u >>= 6) out[k] = static_cast<char>(0x80 | (u & 0x3F));
-        out[0] = static_cast<char>(lead | u);  // what is left of u fits beside the lead bits
-        return length;
-    }
-    // Reads the character at *at (written by Encode) and moves *at past it.
+    // Reads the character at *at (written by EncodeUnit) and moves *at past it.
     static uint32_t Decode(std::string_view b, size_t* at) {
         const uint32_t first = static_cast<unsigned char>(b[*at]);
         size_t length = 1;
